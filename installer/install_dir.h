@@ -1,0 +1,44 @@
+// The installation directory: default, checks, creation and write probe; and
+// the path-exists test the whole program uses. Every routine here treats '/'
+// and '\' alike as separators.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+// True when a file or directory exists at `path`. A trailing separator is
+// ignored, except on a drive root (C:\) and on paths of one or two characters.
+bool pathExists(std::string path);
+
+// Settles the installation directory in place: the default for an empty value,
+// then the absolute-path rule, creation with all missing parents, the existence
+// test and the write probe. On success the directory is stripped of one
+// enclosing quote at each end and uses '\' throughout. On failure writes one
+// message to `err` and returns false; directories created so far stay.
+bool resolveInstallDir(std::string& directory, std::ostream& err);
+
+// The Program Files folder followed by "/Quenvarton AG/Zev/".
+std::string defaultInstallDir();
+
+// True when the directory is an absolute drive path: a drive letter's colon
+// second and a separator third. A drive root (C:\, C:/) passes; anything
+// shorter, relative, drive-relative (C:x) or UNC does not.
+bool isAbsoluteDrivePath(const std::string& directory);
+
+// Creates the directory with every missing parent. True when the whole chain
+// exists as directories at the end.
+bool createDirectory(const std::string& directory);
+
+// True when a new file can be created in the directory and written.
+bool hasWriteAccess(const std::string& directory);
+
+// A path in the directory at which nothing exists at the moment of the test.
+std::string uniqueFileName(std::string directory, const std::string& prefix,
+                           std::string extension);
+
+// Appends '\' to a path of two or more characters that does not end in a
+// separator.
+void appendSeparator(std::string& path);
+
+// True when `path` ends in '/' or '\'.
+bool endsInSeparator(const std::string& path);

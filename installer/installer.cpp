@@ -1,0 +1,229 @@
+#include "installer.h"
+
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <sstream>
+
+#include "argument_table.h"
+#include "install_dir.h"
+#include "platform.h"
+
+const char* const kUsageText =
+    "\n"
+    " Qix_Console_Installer Version 1.1.3 \n"
+    " Usage: Qix_Console_Installer.exe <path to setup> [/L=...] [/D=...] [/DS=...]\n"
+    " \n"
+    " /L=   Language:   e -> english (default)\n"
+    "                   g -> german \n"
+    "\n"
+    " /DS=  Create desktop shortcut:   0 -> no\n"
+    "                                  1 -> yes (default)\n"
+    "\n"
+    " /D=   Installation directory (must be an absolute path), default is "
+    "'<Program Files>\\Quenvarton AG\\Zev'\n";
+
+namespace {
+
+const unsigned kPollMilliseconds = 100;
+const std::int64_t kWaitSeconds = 10;
+
+bool isHelpRequest(const std::string& argument) {
+    return argument == "/h" || argument == "/H" || argument == "/?" || argument == "/Help";
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool endsInExe(const std::string& path) {
+    if (path.size() < 4) {
+        return false;
+    }
+    std::string ending = path.substr(path.size() - 4);
+    for (char& c : ending) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return ending == ".exe";
+}
+
+// Characters the interpreter treats as operators or escapes outside quotes.
+const char* const kOperators = "&|<>^";
+
+// Puts '^' before each operator so the interpreter passes it on as text.
+std::string escapeOperators(const std::string& text) {
+    std::string escaped;
+    for (char c : text) {
+        if (std::string(kOperators).find(c) != std::string::npos) {
+            escaped += '^';
+        }
+        escaped += c;
+    }
+    return escaped;
+}
+
+}  // namespace
+
+bool readCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
+                     std::ostream& err, RunOptions& options, int& exitCode) {
+    exitCode = kExitFailure;
+    if (arguments.size() < 2) {
+        err << kUsageText << std::endl;
+        return false;
+    }
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        if (isHelpRequest(arguments[i])) {
+            out << kUsageText << std::endl;
+            exitCode = kExitSuccess;
+            return false;
+        }
+    }
+    if (!pathExists(arguments[1])) {
+        err << "Path not found: " << arguments[1] << std::endl;
+        err << "First parameter must be setup path" << std::endl;
+        return false;
+    }
+
+    std::ostringstream text;
+    text << "setupPath=";
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "/norestart") {
+            continue;
+        }
+        if (i == 1 || startsWith(argument, "/D=") || startsWith(argument, "/L=") ||
+            startsWith(argument, "/DS=")) {
+            text << argument << '\n';
+        } else {
+            err << "Invalid parameter \"" << argument << "\"" << std::endl;
+            return false;
+        }
+    }
+
+    ArgumentTable table;
+    table.parse(true, text.str());
+
+    options.language = table.getString("", "/L", "");
+    if (!options.language.empty() && options.language != "g" && options.language != "e") {
+        err << "Invalid parameter \"/L=" << options.language << "\"" << std::endl;
+        return false;
+    }
+    options.directory = table.getString("", "/D", "");
+    options.setupPath = table.getString("", "setupPath", "");
+    std::string shortcut = table.getString("", "/DS", "");
+    options.desktopShortcut = table.getBool(true, "", "/DS");
+    if (!shortcut.empty() && shortcut != "1" && shortcut != "0") {
+        err << "Invalid parameter \"/DS=" << shortcut << "\"" << std::endl;
+        return false;
+    }
+    if (!endsInExe(options.setupPath)) {
+        options.setupPath += ".exe";
+    }
+    exitCode = kExitSuccess;
+    return true;
+}
+
+int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    RunOptions options;
+    int exitCode = kExitFailure;
+    if (!readCommandLine(arguments, out, err, options, exitCode)) {
+        return exitCode;
+    }
+    if (!resolveInstallDir(options.directory, err)) {
+        return kExitFailure;
+    }
+    LaunchResult launch = launchSetup(options.setupPath, options.language,
+                                      options.desktopShortcut, options.directory);
+    // The wait runs whatever the setup returned, so marker and log are always
+    // cleaned up.
+    bool logMissing = waitForSetupAndRelayLog(launch.logPath, err);
+    // The setup reports problems through its log: any log it leaves fails the run.
+    return launch.status == 0 && logMissing ? kExitSuccess : kExitFailure;
+}
+
+std::string composeLogPath(const std::string& directory, std::int64_t calendarSeconds,
+                           long elapsedMilliseconds) {
+    std::ostringstream path;
+    path << directory;
+    // Without a separator the log would land in the parent directory, which
+    // was never proven writable.
+    if (!directory.empty() && !endsInSeparator(directory)) {
+        path << '\\';
+    }
+    path << "install" << calendarSeconds << elapsedMilliseconds << ".log";
+    return path.str();
+}
+
+std::string composeSetupCommand(const std::string& setupPath, const std::string& language,
+                                bool desktopShortcut, const std::string& logPath,
+                                const std::string& directory) {
+    // The interpreter cuts an unquoted path at a blank and splits the line at
+    // an unquoted operator. Only then is anything quoted or escaped, so that
+    // plain paths reach it exactly as the setup has always been called.
+    bool quoteSetup = setupPath.find_first_of(" &|<>^()") != std::string::npos;
+    bool escapeDirectory = directory.find_first_of(kOperators) != std::string::npos;
+
+    std::ostringstream command;
+    if (quoteSetup) {
+        command << "\"\"" << setupPath << "\"";
+    } else {
+        command << setupPath;
+    }
+    command << " /S ";
+    if (!language.empty()) {
+        command << " /L" << language;
+    }
+    command << (desktopShortcut ? " /DStrue" : " /DSfalse");
+    command << " /LOG\"" << logPath << "\"";
+    if (!directory.empty()) {
+        command << " /D=" << (escapeDirectory ? escapeOperators(directory) : directory);
+    }
+    // With a quote as the first character the interpreter removes the first and
+    // the last quote of the line: this outer pair.
+    if (quoteSetup) {
+        command << "\"";
+    }
+    return command.str();
+}
+
+LaunchResult launchSetup(const std::string& setupPath, const std::string& language,
+                         bool desktopShortcut, const std::string& directory) {
+    std::int64_t seconds = static_cast<std::int64_t>(std::time(nullptr));
+    long elapsed = platform::millisecondsSinceStart();
+    LaunchResult result;
+    result.logPath = composeLogPath(directory, seconds, elapsed);
+    std::string command =
+        composeSetupCommand(setupPath, language, desktopShortcut, result.logPath, directory);
+    if (pathExists(result.logPath)) {
+        std::remove(result.logPath.c_str());
+    }
+    result.status = platform::runCommand(command);
+    return result;
+}
+
+bool waitForSetupAndRelayLog(std::string logPath, std::ostream& err) {
+    const std::string markerPath = logPath + ".ready";
+    std::int64_t start = static_cast<std::int64_t>(std::time(nullptr));
+    while (!pathExists(markerPath)) {
+        std::int64_t elapsed = static_cast<std::int64_t>(std::time(nullptr)) - start;
+        if (elapsed >= kWaitSeconds) {
+            break;
+        }
+        platform::sleepMilliseconds(kPollMilliseconds);
+    }
+    std::remove(markerPath.c_str());
+
+    std::unique_ptr<std::istream> log = platform::openTextInput(logPath);
+    if (log->fail()) {
+        return true;
+    }
+    std::string line;
+    // getline fails only when it extracted nothing, not even a line feed.
+    while (std::getline(*log, line)) {
+        err << line << std::endl;
+    }
+    log.reset();
+    std::remove(logPath.c_str());
+    return false;
+}

@@ -1,0 +1,126 @@
+#include "platform.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <streambuf>
+
+namespace platform {
+namespace {
+
+long monotonicMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
+}
+
+// Taken while the program starts, so that the count runs from start-up as the
+// Windows clock() does (POSIX clock() counts processor time instead).
+const long startMilliseconds = monotonicMilliseconds();
+
+// Reads a byte stream as the Windows run-time's text mode does: CR LF becomes
+// LF, a lone CR stays, and byte 26 ends the input.
+class TextModeBuffer : public std::streambuf {
+public:
+    explicit TextModeBuffer(std::unique_ptr<std::filebuf> source) : source_(std::move(source)) {}
+
+protected:
+    int_type underflow() override {
+        if (gptr() < egptr()) {
+            return traits_type::to_int_type(*gptr());
+        }
+        if (ended_) {
+            return traits_type::eof();
+        }
+        std::size_t count = 0;
+        while (count < sizeof(buffer_)) {
+            int_type next = source_->sbumpc();
+            if (next == traits_type::eof() || next == 26) {
+                ended_ = true;
+                break;
+            }
+            char byte = traits_type::to_char_type(next);
+            if (byte == '\r' && source_->sgetc() == '\n') {
+                continue;  // the LF that follows is the line end
+            }
+            buffer_[count++] = byte;
+        }
+        setg(buffer_, buffer_, buffer_ + count);
+        return count == 0 ? traits_type::eof() : traits_type::to_int_type(buffer_[0]);
+    }
+
+private:
+    std::unique_ptr<std::filebuf> source_;
+    char buffer_[4096];
+    bool ended_ = false;
+};
+
+class TextModeInput : public std::istream {
+public:
+    explicit TextModeInput(std::unique_ptr<std::filebuf> source)
+        : std::istream(nullptr), buffer_(std::move(source)) {
+        rdbuf(&buffer_);
+    }
+
+private:
+    TextModeBuffer buffer_;
+};
+
+}  // namespace
+
+std::string programFilesFolder() { return std::string(); }
+
+std::uint32_t currentThreadId() {
+    // Any stable number serves: it only makes probe names distinct.
+    return static_cast<std::uint32_t>(getpid());
+}
+
+void sleepMilliseconds(unsigned milliseconds) {
+    timespec pause{static_cast<time_t>(milliseconds / 1000),
+                   static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+}
+
+long millisecondsSinceStart() { return monotonicMilliseconds() - startMilliseconds; }
+
+int runCommand(const std::string& command) {
+    int status = std::system(command.c_str());
+    if (status == -1 || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+bool fileStatus(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0;
+}
+
+CreateResult createNewFile(const std::string& path) {
+    int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (file < 0) {
+        return errno == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
+    }
+    close(file);
+    return CreateResult::kCreated;
+}
+
+std::unique_ptr<std::istream> openTextInput(const std::string& path) {
+    auto file = std::make_unique<std::filebuf>();
+    bool opened = file->open(path, std::ios::in | std::ios::binary) != nullptr;
+    auto stream = std::make_unique<TextModeInput>(std::move(file));
+    if (!opened) {
+        stream->setstate(std::ios::failbit);
+    }
+    return stream;
+}
+
+}  // namespace platform

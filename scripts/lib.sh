@@ -1,0 +1,17 @@
+# Shared settings of the project's scripts; sourced, not run.
+QIX_CACHE=${QIX_CACHE:-/var/cache/qix-console-installer}
+export WINEPREFIX=${WINEPREFIX:-$QIX_CACHE/wineprefix}
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver64
+
+# The version of Debian's wxWidgets 3.2 source package: the key of the MinGW build's cache.
+wx_source_version() {
+  dpkg-query -W -f='${Version}' libwxbase3.2-1 2>/dev/null || echo unknown
+}
+
+wx_mingw_prefix() {
+  echo "$QIX_CACHE/wx-mingw-$1"
+}

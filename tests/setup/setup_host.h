@@ -1,0 +1,65 @@
+// The few operating-system calls the stand-in setup programs need.
+#pragma once
+
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+
+inline std::string rawCommandLine(int, char**) { return GetCommandLineA(); }
+
+inline void sleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
+
+// Starts this program again, detached, to create `path` after a pause, so
+// that the marker can appear after the setup has returned.
+inline bool createLater(unsigned milliseconds, const std::string& path) {
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string command = std::string("\"") + self + "\" --create-after " +
+                          std::to_string(milliseconds) + " \"" + path + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE,
+                        DETACHED_PROCESS | CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+#else
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+// The shell has already split the line: joining the words again is as close
+// to the raw line as a POSIX program can come.
+inline std::string rawCommandLine(int argc, char** argv) {
+    std::string line;
+    for (int i = 0; i < argc; ++i) {
+        line += (i ? " " : "") + std::string(argv[i]);
+    }
+    return line;
+}
+
+inline void sleepMilliseconds(unsigned milliseconds) { usleep(milliseconds * 1000u); }
+
+inline bool createLater(unsigned milliseconds, const std::string& path) {
+    pid_t child = fork();
+    if (child < 0) {
+        return false;
+    }
+    if (child == 0) {
+        setsid();
+        sleepMilliseconds(milliseconds);
+        if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
+            std::fclose(file);
+        }
+        _exit(0);
+    }
+    return true;
+}
+#endif

@@ -1,0 +1,66 @@
+// A stand-in for the product's setup, steered by its environment so that each
+// end-to-end test decides what the setup does:
+//   QIX_SETUP_RECORD   file to receive the raw command line, byte for byte
+//   QIX_SETUP_LOG      file whose bytes become the log; unset: no log at all
+//   QIX_SETUP_MARKER   "now" (default), "never", or milliseconds after exit
+//   QIX_SETUP_SLEEP_MS pause before exiting
+//   QIX_SETUP_EXIT     exit code (default 0)
+//   QIX_SETUP_CRASH    when set, dies of an access violation instead
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "setup_host.h"
+#include "setup_switches.h"
+
+namespace {
+
+std::string environment(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    return value ? value : fallback;
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream file(path, std::ios::binary);
+    file << bytes;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--create-after") {
+        sleepMilliseconds(static_cast<unsigned>(std::atoi(argv[2])));
+        writeFile(argv[3], "");
+        return 0;
+    }
+    std::string raw = rawCommandLine(argc, argv);
+    std::string record = environment("QIX_SETUP_RECORD", "");
+    if (!record.empty()) {
+        writeFile(record, raw);
+    }
+    if (!environment("QIX_SETUP_CRASH", "").empty()) {
+        volatile int* nowhere = nullptr;
+        *nowhere = 1;
+    }
+    SetupSwitches switches = parseSetupSwitches(raw);
+    std::string logSource = environment("QIX_SETUP_LOG", "");
+    if (!logSource.empty() && !switches.logPath.empty()) {
+        writeFile(switches.logPath, readFile(logSource));
+    }
+    std::string marker = environment("QIX_SETUP_MARKER", "now");
+    std::string markerPath = switches.logPath + ".ready";
+    if (marker == "now") {
+        writeFile(markerPath, "");
+    } else if (marker != "never") {
+        createLater(static_cast<unsigned>(std::atoi(marker.c_str())), markerPath);
+    }
+    sleepMilliseconds(static_cast<unsigned>(std::atoi(environment("QIX_SETUP_SLEEP_MS", "0").c_str())));
+    return std::atoi(environment("QIX_SETUP_EXIT", "0").c_str());
+}
