@@ -23,7 +23,7 @@
 #include <vector>
 
 class ArgumentTable {
-public:
+  public:
     struct Entry {
         std::string key;
         std::string value;
@@ -50,6 +50,6 @@ public:
 
     const std::vector<Section>& sections() const { return sections_; }
 
-private:
+  private:
     std::vector<Section> sections_;
 };

@@ -11,7 +11,9 @@
 
 namespace {
 
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
+bool isSeparator(char c) {
+    return c == '/' || c == '\\';
+}
 
 // True when every character before position `end` may stand under the
 // regular-expression dot, which matches anything but a line terminator.
@@ -23,7 +25,9 @@ const int kProbeNameAttempts = 100;
 
 }  // namespace
 
-bool endsInSeparator(const std::string& path) { return !path.empty() && isSeparator(path.back()); }
+bool endsInSeparator(const std::string& path) {
+    return !path.empty() && isSeparator(path.back());
+}
 
 bool pathExists(std::string path) {
     // The trailing-separator rule ".+[^:][\\/]" as plain tests: the regex
@@ -45,7 +49,9 @@ void appendSeparator(std::string& path) {
     }
 }
 
-std::string defaultInstallDir() { return platform::programFilesFolder() + "/Quenvarton AG/Zev/"; }
+std::string defaultInstallDir() {
+    return platform::programFilesFolder() + "/Quenvarton AG/Zev/";
+}
 
 bool isAbsoluteDrivePath(const std::string& directory) {
     return directory.size() >= 3 && directory[1] == ':' && isSeparator(directory[2]);
@@ -75,8 +81,8 @@ std::string uniqueFileName(std::string directory, const std::string& prefix,
     std::string candidate =
         directory + prefix + std::to_string(clock) + std::to_string(thread) + extension;
     while (pathExists(candidate)) {
-        candidate = directory + prefix +
-                    std::to_string(platform::millisecondsSinceStart() + 1) + extension;
+        candidate =
+            directory + prefix + std::to_string(platform::millisecondsSinceStart() + 1) + extension;
     }
     return candidate;
 }

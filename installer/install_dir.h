@@ -33,8 +33,7 @@ bool createDirectory(const std::string& directory);
 bool hasWriteAccess(const std::string& directory);
 
 // A path in the directory at which nothing exists at the moment of the test.
-std::string uniqueFileName(std::string directory, const std::string& prefix,
-                           std::string extension);
+std::string uniqueFileName(std::string directory, const std::string& prefix, std::string extension);
 
 // Appends '\' to a path of two or more characters that does not end in a
 // separator.

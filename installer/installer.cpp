@@ -133,8 +133,8 @@ int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, s
     if (!resolveInstallDir(options.directory, err)) {
         return kExitFailure;
     }
-    LaunchResult launch = launchSetup(options.setupPath, options.language,
-                                      options.desktopShortcut, options.directory);
+    LaunchResult launch = launchSetup(options.setupPath, options.language, options.desktopShortcut,
+                                      options.directory);
     // The wait runs whatever the setup returned, so marker and log are always
     // cleaned up.
     bool logMissing = waitForSetupAndRelayLog(launch.logPath, err);

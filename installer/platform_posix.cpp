@@ -28,10 +28,10 @@ const long startMilliseconds = monotonicMilliseconds();
 // Reads a byte stream as the Windows run-time's text mode does: CR LF becomes
 // LF, a lone CR stays, and byte 26 ends the input.
 class TextModeBuffer : public std::streambuf {
-public:
+  public:
     explicit TextModeBuffer(std::unique_ptr<std::filebuf> source) : source_(std::move(source)) {}
 
-protected:
+  protected:
     int_type underflow() override {
         if (gptr() < egptr()) {
             return traits_type::to_int_type(*gptr());
@@ -56,26 +56,28 @@ protected:
         return count == 0 ? traits_type::eof() : traits_type::to_int_type(buffer_[0]);
     }
 
-private:
+  private:
     std::unique_ptr<std::filebuf> source_;
     char buffer_[4096];
     bool ended_ = false;
 };
 
 class TextModeInput : public std::istream {
-public:
+  public:
     explicit TextModeInput(std::unique_ptr<std::filebuf> source)
         : std::istream(nullptr), buffer_(std::move(source)) {
         rdbuf(&buffer_);
     }
 
-private:
+  private:
     TextModeBuffer buffer_;
 };
 
 }  // namespace
 
-std::string programFilesFolder() { return std::string(); }
+std::string programFilesFolder() {
+    return std::string();
+}
 
 std::uint32_t currentThreadId() {
     // Any stable number serves: it only makes probe names distinct.
@@ -89,7 +91,9 @@ void sleepMilliseconds(unsigned milliseconds) {
     }
 }
 
-long millisecondsSinceStart() { return monotonicMilliseconds() - startMilliseconds; }
+long millisecondsSinceStart() {
+    return monotonicMilliseconds() - startMilliseconds;
+}
 
 int runCommand(const std::string& command) {
     int status = std::system(command.c_str());

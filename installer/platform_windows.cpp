@@ -1,8 +1,8 @@
 #include "platform.h"
 
-#include <windows.h>
 #include <shlobj.h>
 #include <sys/stat.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -18,14 +18,22 @@ std::string programFilesFolder() {
     return std::string(buffer.data());
 }
 
-std::uint32_t currentThreadId() { return GetCurrentThreadId(); }
+std::uint32_t currentThreadId() {
+    return GetCurrentThreadId();
+}
 
-void sleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
+void sleepMilliseconds(unsigned milliseconds) {
+    Sleep(milliseconds);
+}
 
 // The Windows run-time's clock() counts wall-clock milliseconds since start-up.
-long millisecondsSinceStart() { return static_cast<long>(std::clock()); }
+long millisecondsSinceStart() {
+    return static_cast<long>(std::clock());
+}
 
-int runCommand(const std::string& command) { return std::system(command.c_str()); }
+int runCommand(const std::string& command) {
+    return std::system(command.c_str());
+}
 
 bool fileStatus(const std::string& path) {
     struct stat status;
@@ -37,9 +45,8 @@ CreateResult createNewFile(const std::string& path) {
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
-        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
-                   ? CreateResult::kExists
-                   : CreateResult::kFailed;
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CreateResult::kExists
+                                                                           : CreateResult::kFailed;
     }
     CloseHandle(file);
     return CreateResult::kCreated;

@@ -6,9 +6,13 @@
 #ifdef _WIN32
 #include <windows.h>
 
-inline std::string rawCommandLine(int, char**) { return GetCommandLineA(); }
+inline std::string rawCommandLine(int, char**) {
+    return GetCommandLineA();
+}
 
-inline void sleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
+inline void sleepMilliseconds(unsigned milliseconds) {
+    Sleep(milliseconds);
+}
 
 // Starts this program again, detached, to create `path` after a pause, so
 // that the marker can appear after the setup has returned.
@@ -45,7 +49,9 @@ inline std::string rawCommandLine(int argc, char** argv) {
     return line;
 }
 
-inline void sleepMilliseconds(unsigned milliseconds) { usleep(milliseconds * 1000u); }
+inline void sleepMilliseconds(unsigned milliseconds) {
+    usleep(milliseconds * 1000u);
+}
 
 inline bool createLater(unsigned milliseconds, const std::string& path) {
     pid_t child = fork();

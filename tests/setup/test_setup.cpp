@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
     } else if (marker != "never") {
         createLater(static_cast<unsigned>(std::atoi(marker.c_str())), markerPath);
     }
-    sleepMilliseconds(static_cast<unsigned>(std::atoi(environment("QIX_SETUP_SLEEP_MS", "0").c_str())));
+    sleepMilliseconds(
+        static_cast<unsigned>(std::atoi(environment("QIX_SETUP_SLEEP_MS", "0").c_str())));
     return std::atoi(environment("QIX_SETUP_EXIT", "0").c_str());
 }

@@ -1,0 +1,160 @@
+#include "install_dir.h"
+
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "platform.h"
+#include "temp_dir.h"
+
+namespace {
+
+// Every string of up to `length` characters over an alphabet that holds the
+// characters the path rules look at.
+std::vector<std::string> shortStrings(std::size_t length) {
+    const std::string alphabet = "a:/\\\n";
+    std::vector<std::string> all{""};
+    for (std::size_t begin = 0, size = 1; size <= length; ++size) {
+        std::size_t end = all.size();
+        for (std::size_t i = begin; i < end; ++i) {
+            for (char c : alphabet) {
+                all.push_back(all[i] + c);
+            }
+        }
+        begin = end;
+    }
+    return all;
+}
+
+TEST(InstallDir, AppendSeparatorSamples) {
+    struct Case {
+        const char* path;
+        const char* expected;
+    } cases[] = {
+        {"C:\\Target", "C:\\Target\\"},
+        {"C:\\Target\\", "C:\\Target\\"},
+        {"C:/Target/", "C:/Target/"},
+        {"x", "x"},
+        {"", ""},
+        {"ab", "ab\\"},
+        {"C:", "C:\\"},
+    };
+    for (const Case& c : cases) {
+        std::string path = c.path;
+        appendSeparator(path);
+        EXPECT_EQ(c.expected, path) << c.path;
+    }
+}
+
+// The separator rules are plain character tests; they must agree with the
+// regular expressions they stand for on every short input.
+TEST(InstallDir, AppendSeparatorAgreesWithItsRegularExpression) {
+    const std::regex rule(".+[^\\\\/]");
+    for (const std::string& path : shortStrings(5)) {
+        std::string appended = path;
+        appendSeparator(appended);
+        std::string expected = std::regex_match(path, rule) ? path + "\\" : path;
+        EXPECT_EQ(expected, appended) << path;
+    }
+}
+
+TEST(InstallDir, PathExistsDropsOneTrailingSeparatorOnly) {
+    TempDir temp;
+    std::string file = temp.file("setup.exe");
+    std::filesystem::create_directory(temp.path() + "/dir");
+    struct Case {
+        std::string path;
+        bool exists;
+    } cases[] = {
+        {file, true},
+        {file + "/", true},  // a file with a separator after it is still asked about
+        {file + "\\", true},
+        {file + "//", false},  // only one separator goes
+        {temp.path() + "/dir", true},
+        {temp.path() + "/dir/", true},
+        {temp.path() + "/missing", false},
+        {"", false},
+        {"/", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.exists, pathExists(c.path)) << c.path;
+    }
+}
+
+TEST(InstallDir, PathExistsSurvivesVeryLongPaths) {
+    EXPECT_FALSE(pathExists(std::string(200000, 'a') + "/"));
+    EXPECT_FALSE(pathExists(std::string(200000, '/') + "x"));
+}
+
+TEST(InstallDir, AbsolutePathRuleSamples) {
+    struct Case {
+        const char* directory;
+        bool absolute;
+    } cases[] = {
+        {"C:\\Apps\\Tool", true},
+        {"C:/Apps/Tool", true},
+        {"c:\\apps", true},
+        {"?:\\x", true},
+        {"C:\\", true},
+        {"C:/", true},
+        {"C:", false},
+        {"C", false},
+        {"", false},
+        {"C:Apps", false},
+        {"sub\\dir", false},
+        {"..\\x", false},
+        {"Apps", false},
+        {"\\\\server\\share", false},
+        {"\"C:\\Apps\"", false},
+        {"C:\\Apps'", true},
+        {"/Quenvarton AG/Zev/", false},
+        {"ab/", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.absolute, isAbsoluteDrivePath(c.directory)) << c.directory;
+    }
+}
+
+TEST(InstallDir, ResolveRejectsWhatIsNotAnAbsoluteDrivePath) {
+    // The native build has no Program Files folder, so the default is rejected too.
+    for (std::string directory : {"", "C:Apps", "sub\\dir", "\\\\server\\share", "'C:\\Apps'"}) {
+        std::ostringstream err;
+        std::string original = directory;
+        EXPECT_FALSE(resolveInstallDir(directory, err)) << original;
+        EXPECT_EQ("Specified installation directory must be an absolute path.\n", err.str());
+    }
+}
+
+TEST(InstallDir, UniqueFileNameSkipsTakenNamesWithoutTheThreadNumber) {
+    TempDir temp;
+    std::string directory = temp.path() + "/";
+    std::string thread = std::to_string(platform::currentThreadId());
+    long now = platform::millisecondsSinceStart();
+    std::string first = uniqueFileName(directory, "p", "log");
+    std::string digits = first.substr(directory.size() + 1, first.size() - directory.size() - 5);
+    EXPECT_EQ(directory + "p" + digits + ".log", first);
+    EXPECT_EQ(thread, digits.substr(digits.size() - thread.size()));
+
+    // Take every first candidate of the next few seconds: the next name must
+    // be the clock plus one, with no thread number.
+    for (long ms = now; ms < now + 3000; ++ms) {
+        temp.file("p" + std::to_string(ms) + thread + ".log");
+    }
+    std::string next = uniqueFileName(directory, "p", ".log");
+    EXPECT_FALSE(pathExists(next));
+    long number = std::stol(next.substr(directory.size() + 1));
+    EXPECT_EQ(directory + "p" + std::to_string(number) + ".log", next);
+    EXPECT_GT(number, now);
+    EXPECT_LE(number, now + 3000);
+}
+
+TEST(InstallDir, WriteProbeLeavesNothingBehind) {
+    TempDir temp;
+    EXPECT_TRUE(hasWriteAccess(temp.path() + "/"));
+    EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+    EXPECT_FALSE(hasWriteAccess(temp.path() + "/missing/"));
+}
+
+}  // namespace
