@@ -1,0 +1,175 @@
+#include "harness.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+const char* const kUsage =
+    "\n"
+    " Qix_Console_Installer Version 1.1.3 \n"
+    " Usage: Qix_Console_Installer.exe <path to setup> [/L=...] [/D=...] [/DS=...]\n"
+    " \n"
+    " /L=   Language:   e -> english (default)\n"
+    "                   g -> german \n"
+    "\n"
+    " /DS=  Create desktop shortcut:   0 -> no\n"
+    "                                  1 -> yes (default)\n"
+    "\n"
+    " /D=   Installation directory (must be an absolute path), default is "
+    "'<Program Files>\\Quenvarton AG\\Zev'\n";
+
+namespace {
+
+const char* const kWine = "/usr/lib/wine/wine64";
+const int kRunLimitSeconds = 60;
+
+std::string buildDir(Target target) {
+    return target == Target::kWindows ? QIX_WINDOWS_BUILD_DIR : QIX_NATIVE_BUILD_DIR;
+}
+
+}  // namespace
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+bool exists(const std::string& path) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
+std::vector<std::string> listDir(const std::string& path) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(path, error)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string driveC() {
+    const char* prefix = getenv("WINEPREFIX");
+    return std::string(prefix ? prefix : "") + "/drive_c";
+}
+
+Bench::Bench(Target target) : target_(target) {
+    char pattern[] = "/tmp/qix-e2e-XXXXXX";
+    if (!mkdtemp(pattern)) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    dir_ = pattern;
+}
+
+Bench::~Bench() {
+    // Undo any immutable flag a test set, then remove everything.
+    std::string command = "chattr -R -i '" + dir_ + "' 2>/dev/null";
+    if (system(command.c_str()) != 0) {
+        // nothing was flagged, or chattr is missing: removal below still runs
+    }
+    std::error_code error;
+    fs::remove_all(dir_, error);
+}
+
+std::string Bench::hostPath(const std::string& linuxPath) const {
+    if (target_ == Target::kNative) {
+        return linuxPath;
+    }
+    std::string path = "Z:" + linuxPath;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+std::string Bench::lines(const std::string& text) const {
+    if (target_ == Target::kNative) {
+        return text;
+    }
+    std::string crlf;
+    for (char c : text) {
+        if (c == '\n') {
+            crlf += '\r';
+        }
+        crlf += c;
+    }
+    return crlf;
+}
+
+std::string Bench::installSetup(const std::string& name) const {
+    std::string source =
+        buildDir(target_) + (target_ == Target::kWindows ? "/test_setup.exe" : "/test_setup");
+    std::string target = dir_ + "/" + name;
+    fs::create_directories(fs::path(target).parent_path());
+    fs::copy_file(source, target, fs::copy_options::overwrite_existing);
+    return target;
+}
+
+std::string Bench::writeFile(const std::string& name, const std::string& bytes) const {
+    std::string path = dir_ + "/" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+Outcome Bench::run(const std::vector<std::string>& arguments,
+                   const std::map<std::string, std::string>& environment) const {
+    std::string program = buildDir(target_) + (target_ == Target::kWindows
+                                                   ? "/Qix_Console_Installer.exe"
+                                                   : "/Qix_Console_Installer");
+    std::vector<std::string> argv;
+    if (target_ == Target::kWindows) {
+        argv.push_back(kWine);
+    }
+    argv.push_back(program);
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> raw;
+    for (std::string& argument : argv) {
+        raw.push_back(&argument[0]);
+    }
+    raw.push_back(nullptr);
+
+    std::string outPath = dir_ + "/.stdout";
+    std::string errPath = dir_ + "/.stderr";
+    pid_t child = fork();
+    if (child == 0) {
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        for (const auto& variable : environment) {
+            setenv(variable.first.c_str(), variable.second.c_str(), 1);
+        }
+        execv(raw[0], raw.data());
+        _exit(127);
+    }
+    Outcome outcome;
+    int status = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunLimitSeconds);
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            throw std::runtime_error("the program did not end within the run limit");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.out = readFile(outPath);
+    outcome.err = readFile(errPath);
+    fs::remove(outPath);
+    fs::remove(errPath);
+    return outcome;
+}

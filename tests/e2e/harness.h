@@ -1,0 +1,58 @@
+// Runs the real programs as a user would: the Windows program under Wine or
+// the native one, with its streams sent to files and its exit code taken as
+// the Linux side sees it.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+enum class Target { kWindows, kNative };
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// One fresh folder per test, removed at the end; paths are Linux paths unless
+// said otherwise.
+class Bench {
+public:
+    explicit Bench(Target target);
+    ~Bench();
+    Bench(const Bench&) = delete;
+    Bench& operator=(const Bench&) = delete;
+
+    Target target() const { return target_; }
+    const std::string& dir() const { return dir_; }
+
+    // The path the program sees for a Linux path: Z:\... under Wine.
+    std::string hostPath(const std::string& linuxPath) const;
+
+    // The line end of the program's redirected streams.
+    std::string lines(const std::string& text) const;
+
+    // Copies the stand-in setup program into the folder; returns its Linux path.
+    std::string installSetup(const std::string& name = "setup.exe") const;
+
+    std::string writeFile(const std::string& name, const std::string& bytes) const;
+
+    // Runs the installer with `arguments`, adding `environment` to its own.
+    Outcome run(const std::vector<std::string>& arguments,
+                const std::map<std::string, std::string>& environment = {}) const;
+
+private:
+    Target target_;
+    std::string dir_;
+};
+
+std::string readFile(const std::string& path);
+bool exists(const std::string& path);
+// The names in a directory, sorted; empty when it does not exist.
+std::vector<std::string> listDir(const std::string& path);
+
+// The Linux folder of drive C: in the test Wine prefix.
+std::string driveC();
+
+extern const char* const kUsage;
