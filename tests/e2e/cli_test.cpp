@@ -47,7 +47,10 @@ TEST(CommandLine, Samples) {
         {{"{setup}", "/help"}, 255, "", "Invalid parameter \"/help\"\n"},
         {{"{setup}", "/HELP"}, 255, "", "Invalid parameter \"/HELP\"\n"},
         {{"{setup}", "-h"}, 255, "", "Invalid parameter \"-h\"\n"},
-        {{"missing.exe"}, 255, "", "Path not found: missing.exe\nFirst parameter must be setup path\n"},
+        {{"missing.exe"},
+         255,
+         "",
+         "Path not found: missing.exe\nFirst parameter must be setup path\n"},
         {{"", "/L=e"}, 255, "", "Path not found: \nFirst parameter must be setup path\n"},
         // A directory passes the first-argument check; the relative /D= stops the run next.
         {{"{dir}", "/D=rel\\dir"}, 255, "", kNotAbsolute},

@@ -61,9 +61,14 @@ std::vector<std::string> listDir(const std::string& path) {
     return names;
 }
 
-std::string driveC() {
+// The project's own Wine prefix unless the caller chose another.
+std::string winePrefix() {
     const char* prefix = getenv("WINEPREFIX");
-    return std::string(prefix ? prefix : "") + "/drive_c";
+    return prefix && *prefix ? prefix : QIX_WINEPREFIX;
+}
+
+std::string driveC() {
+    return winePrefix() + "/drive_c";
 }
 
 Bench::Bench(Target target) : target_(target) {
@@ -124,9 +129,9 @@ std::string Bench::writeFile(const std::string& name, const std::string& bytes) 
 
 Outcome Bench::run(const std::vector<std::string>& arguments,
                    const std::map<std::string, std::string>& environment) const {
-    std::string program = buildDir(target_) + (target_ == Target::kWindows
-                                                   ? "/Qix_Console_Installer.exe"
-                                                   : "/Qix_Console_Installer");
+    std::string program =
+        buildDir(target_) +
+        (target_ == Target::kWindows ? "/Qix_Console_Installer.exe" : "/Qix_Console_Installer");
     std::vector<std::string> argv;
     if (target_ == Target::kWindows) {
         argv.push_back(kWine);
@@ -149,6 +154,10 @@ Outcome Bench::run(const std::vector<std::string>& arguments,
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        // Wine reads the Linux argument bytes in the locale's character set.
+        setenv("LC_ALL", "C.UTF-8", 1);
+        setenv("WINEPREFIX", winePrefix().c_str(), 1);
+        setenv("WINEDEBUG", "-all", 1);
         for (const auto& variable : environment) {
             setenv(variable.first.c_str(), variable.second.c_str(), 1);
         }

@@ -18,7 +18,7 @@ struct Outcome {
 // One fresh folder per test, removed at the end; paths are Linux paths unless
 // said otherwise.
 class Bench {
-public:
+  public:
     explicit Bench(Target target);
     ~Bench();
     Bench(const Bench&) = delete;
@@ -42,7 +42,7 @@ public:
     Outcome run(const std::vector<std::string>& arguments,
                 const std::map<std::string, std::string>& environment = {}) const;
 
-private:
+  private:
     Target target_;
     std::string dir_;
 };
