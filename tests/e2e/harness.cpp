@@ -127,17 +127,28 @@ std::string Bench::writeFile(const std::string& name, const std::string& bytes) 
     return path;
 }
 
+std::string Bench::program() const {
+    return buildDir(target_) +
+           (target_ == Target::kWindows ? "/Qix_Console_Installer.exe" : "/Qix_Console_Installer");
+}
+
 Outcome Bench::run(const std::vector<std::string>& arguments,
                    const std::map<std::string, std::string>& environment) const {
-    std::string program =
-        buildDir(target_) +
-        (target_ == Target::kWindows ? "/Qix_Console_Installer.exe" : "/Qix_Console_Installer");
     std::vector<std::string> argv;
     if (target_ == Target::kWindows) {
         argv.push_back(kWine);
     }
-    argv.push_back(program);
+    argv.push_back(program());
     argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return spawn(argv, environment);
+}
+
+Outcome Bench::runInCmd(const std::string& commandLine) const {
+    return spawn({kWine, "cmd", "/c", commandLine}, {});
+}
+
+Outcome Bench::spawn(std::vector<std::string> argv,
+                     const std::map<std::string, std::string>& environment) const {
     std::vector<char*> raw;
     for (std::string& argument : argv) {
         raw.push_back(&argument[0]);

@@ -42,7 +42,16 @@ class Bench {
     Outcome run(const std::vector<std::string>& arguments,
                 const std::map<std::string, std::string>& environment = {}) const;
 
+    // Runs a command line in Wine's cmd.exe, for what only it can set up.
+    Outcome runInCmd(const std::string& commandLine) const;
+
+    // The installer as seen from the Linux side.
+    std::string program() const;
+
   private:
+    Outcome spawn(std::vector<std::string> argv,
+                  const std::map<std::string, std::string>& environment) const;
+
     Target target_;
     std::string dir_;
 };

@@ -14,6 +14,15 @@ inline void sleepMilliseconds(unsigned milliseconds) {
     Sleep(milliseconds);
 }
 
+// Dies of an access violation, ending with its code as Windows does when no
+// debugger is attached, rather than in Wine's debugger.
+inline void crash() {
+    SetUnhandledExceptionFilter(
+        [](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
+}
+
 // Starts this program again, detached, to create `path` after a pause, so
 // that the marker can appear after the setup has returned.
 inline bool createLater(unsigned milliseconds, const std::string& path) {
@@ -51,6 +60,11 @@ inline std::string rawCommandLine(int argc, char** argv) {
 
 inline void sleepMilliseconds(unsigned milliseconds) {
     usleep(milliseconds * 1000u);
+}
+
+inline void crash() {
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
 }
 
 inline bool createLater(unsigned milliseconds, const std::string& path) {

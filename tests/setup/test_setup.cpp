@@ -46,8 +46,7 @@ int main(int argc, char** argv) {
         writeFile(record, raw);
     }
     if (!environment("QIX_SETUP_CRASH", "").empty()) {
-        volatile int* nowhere = nullptr;
-        *nowhere = 1;
+        crash();
     }
     SetupSwitches switches = parseSetupSwitches(raw);
     std::string logSource = environment("QIX_SETUP_LOG", "");
