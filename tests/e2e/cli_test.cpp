@@ -93,4 +93,30 @@ TEST(CommandLine, Samples) {
     EXPECT_EQ(std::vector<std::string>{"setup.exe"}, listDir(bench.dir()));
 }
 
+// Arguments far beyond what a Windows command line can carry: only the native
+// program can receive them.
+TEST(CommandLine, HugeArgumentsOnTheNativeProgram) {
+    if (target() != Target::kNative) {
+        GTEST_SKIP() << "a Windows command line holds at most 32,767 characters";
+    }
+    Bench bench(Target::kNative);
+    std::string setup = bench.installSetup();
+    std::string huge(100000, 'x');
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string err;
+    } cases[] = {
+        {{huge}, "Path not found: " + huge + "\nFirst parameter must be setup path\n"},
+        {{setup, "/" + huge}, "Invalid parameter \"/" + huge + "\"\n"},
+        {{setup, "/L=" + huge}, "Invalid parameter \"/L=" + huge + "\"\n"},
+        {{setup, "/D=" + huge}, kNotAbsolute},
+    };
+    for (const Case& c : cases) {
+        Outcome outcome = bench.run(c.arguments);
+        EXPECT_EQ(255, outcome.exitCode);
+        EXPECT_EQ("", outcome.out);
+        EXPECT_EQ(c.err, outcome.err);
+    }
+}
+
 }  // namespace

@@ -150,6 +150,20 @@ TEST(InstallDir, UniqueFileNameSkipsTakenNamesWithoutTheThreadNumber) {
     EXPECT_LE(number, now + 3000);
 }
 
+// The probe's file is created exclusively: a file that appeared at the chosen
+// name meanwhile is left exactly as it was.
+TEST(InstallDir, ProbeCreationNeverTakesOverAFile) {
+    TempDir temp;
+    std::string taken = temp.file("taken", "someone else's");
+    EXPECT_EQ(platform::CreateResult::kExists, platform::createNewFile(taken));
+    EXPECT_EQ(platform::CreateResult::kExists, platform::createNewFile(temp.path()));
+    EXPECT_EQ(platform::CreateResult::kFailed, platform::createNewFile(temp.path() + "/no/file"));
+    EXPECT_EQ(platform::CreateResult::kCreated, platform::createNewFile(temp.path() + "/new"));
+    std::ifstream file(taken);
+    std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_EQ("someone else's", content);
+}
+
 TEST(InstallDir, WriteProbeLeavesNothingBehind) {
     TempDir temp;
     EXPECT_TRUE(hasWriteAccess(temp.path() + "/"));
