@@ -53,9 +53,10 @@ const char* const kOperators = "&|<>^";
 
 // Puts '^' before each operator so the interpreter passes it on as text.
 std::string escapeOperators(const std::string& text) {
+    const std::string operators = kOperators;
     std::string escaped;
     for (char c : text) {
-        if (std::string(kOperators).find(c) != std::string::npos) {
+        if (operators.find(c) != std::string::npos) {
             escaped += '^';
         }
         escaped += c;
@@ -162,7 +163,6 @@ std::string composeSetupCommand(const std::string& setupPath, const std::string&
     // an unquoted operator. Only then is anything quoted or escaped, so that
     // plain paths reach it exactly as the setup has always been called.
     bool quoteSetup = setupPath.find_first_of(" &|<>^()") != std::string::npos;
-    bool escapeDirectory = directory.find_first_of(kOperators) != std::string::npos;
 
     std::ostringstream command;
     if (quoteSetup) {
@@ -177,7 +177,7 @@ std::string composeSetupCommand(const std::string& setupPath, const std::string&
     command << (desktopShortcut ? " /DStrue" : " /DSfalse");
     command << " /LOG\"" << logPath << "\"";
     if (!directory.empty()) {
-        command << " /D=" << (escapeDirectory ? escapeOperators(directory) : directory);
+        command << " /D=" << escapeOperators(directory);
     }
     // With a quote as the first character the interpreter removes the first and
     // the last quote of the line: this outer pair.

@@ -118,8 +118,11 @@ CreateResult createNewFile(const std::string& path) {
 }
 
 std::unique_ptr<std::istream> openTextInput(const std::string& path) {
+    // Windows cannot open a directory as a file; POSIX can, so refuse it here.
+    struct stat status;
+    bool directory = stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
     auto file = std::make_unique<std::filebuf>();
-    bool opened = file->open(path, std::ios::in | std::ios::binary) != nullptr;
+    bool opened = !directory && file->open(path, std::ios::in | std::ios::binary) != nullptr;
     auto stream = std::make_unique<TextModeInput>(std::move(file));
     if (!opened) {
         stream->setstate(std::ios::failbit);
