@@ -36,21 +36,28 @@ class TextModeBuffer : public std::streambuf {
         if (gptr() < egptr()) {
             return traits_type::to_int_type(*gptr());
         }
-        if (ended_) {
-            return traits_type::eof();
-        }
         std::size_t count = 0;
-        while (count < sizeof(buffer_)) {
-            int_type next = source_->sbumpc();
-            if (next == traits_type::eof() || next == 26) {
+        while (count == 0 && !ended_) {
+            std::streamsize read = source_->sgetn(raw_, sizeof(raw_));
+            for (std::streamsize i = 0; i < read && !ended_; ++i) {
+                char byte = raw_[i];
+                // A CR is held back until the next byte shows whether it ends a line.
+                if (heldReturn_ && byte != '\n') {
+                    buffer_[count++] = '\r';
+                }
+                heldReturn_ = byte == '\r';
+                if (byte == 26) {
+                    ended_ = true;
+                } else if (!heldReturn_) {
+                    buffer_[count++] = byte;
+                }
+            }
+            if (read <= 0) {
                 ended_ = true;
-                break;
+                if (heldReturn_) {
+                    buffer_[count++] = '\r';
+                }
             }
-            char byte = traits_type::to_char_type(next);
-            if (byte == '\r' && source_->sgetc() == '\n') {
-                continue;  // the LF that follows is the line end
-            }
-            buffer_[count++] = byte;
         }
         setg(buffer_, buffer_, buffer_ + count);
         return count == 0 ? traits_type::eof() : traits_type::to_int_type(buffer_[0]);
@@ -58,7 +65,9 @@ class TextModeBuffer : public std::streambuf {
 
   private:
     std::unique_ptr<std::filebuf> source_;
-    char buffer_[4096];
+    char raw_[65536];
+    char buffer_[sizeof(raw_) + 1];  // a held CR may precede a whole block
+    bool heldReturn_ = false;
     bool ended_ = false;
 };
 

@@ -212,6 +212,11 @@ TEST_F(Run, LogsAreRelayedLineByLineThenRemoved) {
          "dropped\nalso dropped\n",
          "kept\npart\n"},
         {"lone CR and blank lines", "a\rb\n\n\nc\n", "a\rb\n\n\nc\n"},
+        {"CR before byte 26",
+         "a\r\x1a"
+         "b\n",
+         "a\r\n"},
+        {"CR at the end", "a\r", "a\r\n"},
         {"bytes above 127", "Fehler: Datei \xc3\xa4 fehlt\n", "Fehler: Datei \xc3\xa4 fehlt\n"},
     };
     for (const Case& c : cases) {

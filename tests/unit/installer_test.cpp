@@ -74,6 +74,12 @@ TEST(Installer, RelaySamples) {
          "line\n"},
         {std::string("nul\0byte\n", 9), std::string("nul\0byte\n", 9)},
         {std::string(10000, 'x') + "\r", std::string(10000, 'x') + "\r\n"},
+        // A CR LF split across two reads of the file.
+        {std::string(65535, 'a') + "\r\nb\n", std::string(65535, 'a') + "\nb\n"},
+        {std::string(65535, 'a') + "\r\x1a", std::string(65535, 'a') + "\r\n"},
+        {"a\r\x1a"
+         "b",
+         "a\r\n"},
     };
     for (const Case& c : cases) {
         TempDir temp;
