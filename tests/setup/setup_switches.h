@@ -55,6 +55,8 @@ inline SetupSwitches parseSetupSwitches(const std::string& raw) {
             switches.silent = true;
         } else if (token == "/DStrue" || token == "/DSfalse") {
             switches.desktopShortcut = token.substr(3);
+        } else if (token.compare(0, 4, "/LOG") == 0) {
+            switches.logPath = token.substr(4);  // a POSIX shell took the quotes off
         } else if (token.size() == 3 && token.compare(0, 2, "/L") == 0) {
             switches.language = token.substr(2);
         } else {

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include "setup_host.h"
@@ -25,11 +24,6 @@ std::string environment(const char* name, const char* fallback) {
 void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream file(path, std::ios::binary);
     file << bytes;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 }  // namespace
@@ -51,7 +45,9 @@ int main(int argc, char** argv) {
     SetupSwitches switches = parseSetupSwitches(raw);
     std::string logSource = environment("QIX_SETUP_LOG", "");
     if (!logSource.empty() && !switches.logPath.empty()) {
-        writeFile(switches.logPath, readFile(logSource));
+        // Streamed, so that the setup stays small even for a huge log.
+        std::ifstream input(logSource, std::ios::binary);
+        std::ofstream(switches.logPath, std::ios::binary) << input.rdbuf();
     }
     std::string marker = environment("QIX_SETUP_MARKER", "now");
     std::string markerPath = switches.logPath + ".ready";
