@@ -1,0 +1,118 @@
+// Reads arbitrary argument vectors (the input split at NUL bytes, after a fixed
+// program name) and checks what the reader may answer: the exit code, when the
+// run goes on, what it goes on with, and that the user sees one message at most.
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "install_dir.h"
+#include "installer.h"
+
+namespace {
+
+void check(bool condition) {
+    if (!condition) {
+        __builtin_trap();
+    }
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool endsInExeAnyCase(const std::string& path) {
+    if (path.size() < 4) {
+        return false;
+    }
+    std::string ending = path.substr(path.size() - 4);
+    for (char& c : ending) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return ending == ".exe";
+}
+
+bool isOneArgument(const std::vector<std::string>& arguments, const std::string& text) {
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == text) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// One complaint about one parameter: either an argument as given, or a switch
+// value as read back from the argument table (which holds no line breaks).
+bool isInvalidParameterMessage(const std::vector<std::string>& arguments, const std::string& err) {
+    const std::string head = "Invalid parameter \"";
+    const std::string tail = "\"\n";
+    if (err.size() < head.size() + tail.size() || !startsWith(err, head) || !endsWith(err, tail)) {
+        return false;
+    }
+    std::string parameter = err.substr(head.size(), err.size() - head.size() - tail.size());
+    if (isOneArgument(arguments, parameter)) {
+        return true;
+    }
+    return (startsWith(parameter, "/L=") || startsWith(parameter, "/DS=")) &&
+           parameter.find_first_of("\r\n") == std::string::npos;
+}
+
+bool isPathNotFoundMessage(const std::vector<std::string>& arguments, const std::string& err) {
+    return arguments.size() >= 2 &&
+           err == "Path not found: " + arguments[1] + "\nFirst parameter must be setup path\n";
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> arguments{"Qix_Console_Installer.exe"};
+    if (size > 0) {
+        std::string input(reinterpret_cast<const char*>(data), size);
+        std::string::size_type start = 0;
+        while (true) {
+            std::string::size_type end = input.find('\0', start);
+            arguments.push_back(input.substr(start, end - start));
+            if (end == std::string::npos) {
+                break;
+            }
+            start = end + 1;
+        }
+    }
+
+    std::ostringstream outStream;
+    std::ostringstream errStream;
+    RunOptions options;
+    options.language = "unset";
+    int exitCode = 12345;  // the reader must set it on every path
+    bool goesOn = readCommandLine(arguments, outStream, errStream, options, exitCode);
+    const std::string out = outStream.str();
+    const std::string err = errStream.str();
+    const std::string usage = std::string(kUsageText) + "\n";
+
+    check(exitCode == kExitSuccess || exitCode == kExitFailure);
+    check(!goesOn || exitCode == kExitSuccess);
+    check(out.empty() || out == usage);
+
+    if (goesOn) {
+        check(out.empty() && err.empty());
+        check(endsInExeAnyCase(options.setupPath));
+        check(options.language.empty() || options.language == "e" || options.language == "g");
+        // The stand-in's file system decides; the reader must have asked it.
+        check(pathExists(arguments[1]));
+    } else if (exitCode == kExitSuccess) {
+        // Stopping with success is the help: the usage on the output only.
+        check(out == usage && err.empty());
+    } else {
+        check(out.empty());
+        check(err == usage || isPathNotFoundMessage(arguments, err) ||
+              isInvalidParameterMessage(arguments, err));
+    }
+    return 0;
+}

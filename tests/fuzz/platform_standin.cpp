@@ -1,0 +1,45 @@
+// The operating system as the fuzz targets see it: every answer follows from
+// the arguments alone, nothing touches the disk and nothing is started, so a
+// finding replays the same way on any machine.
+#include <sstream>
+
+#include "platform.h"
+
+namespace platform {
+
+std::string programFilesFolder() {
+    return "C:\\Program Files";
+}
+
+std::uint32_t currentThreadId() {
+    return 1;
+}
+
+void sleepMilliseconds(unsigned) {}
+
+long millisecondsSinceStart() {
+    // Advances on every call, so that a loop waiting for the clock still ends.
+    static long now = 0;
+    return ++now;
+}
+
+int runCommand(const std::string&) {
+    return -1;
+}
+
+// Paths of even length exist, so that arbitrary inputs meet both answers.
+bool fileStatus(const std::string& path) {
+    return !path.empty() && path.size() % 2 == 0;
+}
+
+CreateResult createNewFile(const std::string&) {
+    return CreateResult::kFailed;
+}
+
+std::unique_ptr<std::istream> openTextInput(const std::string&) {
+    auto stream = std::make_unique<std::istringstream>();
+    stream->setstate(std::ios::failbit);
+    return stream;
+}
+
+}  // namespace platform
