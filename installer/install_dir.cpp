@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <utility>
 
 #include <wx/filename.h>
 #include <wx/log.h>
@@ -29,20 +30,23 @@ bool endsInSeparator(const std::string& path) {
     return !path.empty() && isSeparator(path.back());
 }
 
-bool pathExists(std::string path) {
-    // The trailing-separator rule ".+[^:][\\/]" as plain tests: the regex
-    // engine recurses once per character and would overflow the stack on a
-    // long path.
+std::string withoutTrailingSeparator(std::string path) {
+    // The rule ".+[^:][\\/]" as plain tests: the standard regex engine
+    // recurses once per character and overflows the stack on a long path.
     std::string::size_type size = path.size();
     if (size >= 3 && isSeparator(path[size - 1]) && path[size - 2] != ':' &&
         matchesDots(path, size - 2)) {
         path.pop_back();
     }
-    return platform::fileStatus(path);
+    return path;
+}
+
+bool pathExists(std::string path) {
+    return platform::fileStatus(withoutTrailingSeparator(std::move(path)));
 }
 
 void appendSeparator(std::string& path) {
-    // The rule ".+[^\\/]" as plain tests, for the same reason as in pathExists.
+    // The rule ".+[^\\/]" as plain tests, for the same reason as above.
     std::string::size_type size = path.size();
     if (size >= 2 && !isSeparator(path[size - 1]) && matchesDots(path, size - 1)) {
         path += '\\';

@@ -10,6 +10,10 @@
 // ignored, except on a drive root (C:\) and on paths of one or two characters.
 bool pathExists(std::string path);
 
+// The path pathExists asks about: one trailing separator dropped from a path
+// of three or more characters, unless a ':' stands before it.
+std::string withoutTrailingSeparator(std::string path);
+
 // Settles the installation directory in place: the default for an empty value,
 // then the absolute-path rule, creation with all missing parents, the existence
 // test and the write probe. On success the directory is stripped of one

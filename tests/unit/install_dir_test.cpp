@@ -60,6 +60,15 @@ TEST(InstallDir, AppendSeparatorAgreesWithItsRegularExpression) {
     }
 }
 
+TEST(InstallDir, TrailingSeparatorRuleAgreesWithItsRegularExpression) {
+    const std::regex rule(".+[^:][\\\\/]");
+    for (const std::string& path : shortStrings(5)) {
+        std::string expected =
+            std::regex_match(path, rule) ? path.substr(0, path.size() - 1) : path;
+        EXPECT_EQ(expected, withoutTrailingSeparator(path)) << path;
+    }
+}
+
 TEST(InstallDir, PathExistsDropsOneTrailingSeparatorOnly) {
     TempDir temp;
     std::string file = temp.file("setup.exe");
