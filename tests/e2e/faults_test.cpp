@@ -13,21 +13,7 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-class Fault : public ::testing::Test {
-  protected:
-    Bench bench{Target::kWindows};
-    std::string record = bench.dir() + "/record.txt";
-
-    std::string win(const std::string& name) const {
-        return bench.hostPath(bench.dir() + "/" + name);
-    }
-    std::string linux(const std::string& name) const { return bench.dir() + "/" + name; }
-
-    Outcome run(const std::vector<std::string>& arguments, Environment environment = {}) const {
-        environment["QIX_SETUP_RECORD"] = bench.hostPath(record);
-        return bench.run(arguments, environment);
-    }
-};
+using Fault = WindowsRunTest;
 
 // Paths that the interpreter would cut at a blank or split at an operator
 // reach the setup exactly as the user gave them.
@@ -44,7 +30,7 @@ TEST_F(Fault, SpecialCharactersReachTheSetupIntact) {
     };
     for (const Case& c : cases) {
         std::string setup = bench.hostPath(bench.installSetup(c.setupFolder + "/setup.exe"));
-        Outcome outcome = run({setup, "/D=" + win(c.directory), "/L=g"});
+        Outcome outcome = runRecorded({setup, "/D=" + win(c.directory), "/L=g"});
         EXPECT_EQ(0, outcome.exitCode) << c.directory << outcome.err;
         EXPECT_EQ("", outcome.out + outcome.err);
         std::string received = readFile(record);
@@ -80,7 +66,7 @@ TEST_F(Fault, InterpreterThatCannotStart) {
 
 TEST_F(Fault, SetupThatCrashes) {
     std::string setup = bench.hostPath(bench.installSetup());
-    Outcome outcome = run({setup, "/D=" + win("app")}, {{"QIX_SETUP_CRASH", "1"}});
+    Outcome outcome = runRecorded({setup, "/D=" + win("app")}, {{"QIX_SETUP_CRASH", "1"}});
     EXPECT_EQ(255, outcome.exitCode);
     EXPECT_EQ("", outcome.out);
     EXPECT_TRUE(exists(record));
@@ -101,7 +87,7 @@ TEST_F(Fault, LogPathTakenByADirectory) {
     }
     std::string setup = bench.hostPath(bench.installSetup());
     std::string source = bench.hostPath(bench.writeFile("log-source", "lost\n"));
-    Outcome outcome = run({setup, "/D=" + win("app")}, {{"QIX_SETUP_LOG", source}});
+    Outcome outcome = runRecorded({setup, "/D=" + win("app")}, {{"QIX_SETUP_LOG", source}});
     EXPECT_EQ(0, outcome.exitCode);
     EXPECT_EQ("", outcome.out + outcome.err);
     EXPECT_EQ(4000u, listDir(linux("app")).size());
@@ -128,7 +114,7 @@ TEST_F(Fault, LongArgumentsAndLineBreaksAndHighBytes) {
         {{setup, "/L=" + umlaut, "/DS=" + umlaut}, "Invalid parameter \"/L=" + umlaut + "\"\n"},
     };
     for (const Case& c : cases) {
-        Outcome outcome = run(c.arguments);
+        Outcome outcome = runRecorded(c.arguments);
         EXPECT_EQ(255, outcome.exitCode);
         EXPECT_EQ("", outcome.out);
         EXPECT_EQ(bench.lines(c.err), outcome.err);
@@ -140,7 +126,7 @@ TEST_F(Fault, LongArgumentsAndLineBreaksAndHighBytes) {
 TEST_F(Fault, NonLatinDirectoryIsCreatedAndPassedIntact) {
     std::string setup = bench.hostPath(bench.installSetup());
     std::string name = "\xd0\x9a\xd0\xb8\xd1\x80\xd0\xb8\xd0\xbb\xd0\xbb\xd0\xb8\xd1\x86\xd0\xb0";
-    Outcome outcome = run({setup, "/D=" + win(name + "\\")});
+    Outcome outcome = runRecorded({setup, "/D=" + win(name + "\\")});
     EXPECT_EQ(0, outcome.exitCode) << outcome.err;
     EXPECT_TRUE(fs::is_directory(linux(name)));
     EXPECT_EQ(win(name + "\\"), parseSetupSwitches(readFile(record)).directory);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 enum class Target { kWindows, kNative };
 
 struct Outcome {
@@ -65,3 +67,21 @@ std::vector<std::string> listDir(const std::string& path);
 std::string driveC();
 
 extern const char* const kUsage;
+
+// A test of whole runs of the Windows program, whose stand-in setup records
+// the command line it received.
+class WindowsRunTest : public ::testing::Test {
+  protected:
+    Bench bench{Target::kWindows};
+    std::string record = bench.dir() + "/record.txt";
+
+    // `name` inside the test's folder, as the program sees it and as Linux does.
+    std::string win(const std::string& name) const { return bench.hostPath(linux(name)); }
+    std::string linux(const std::string& name) const { return bench.dir() + "/" + name; }
+
+    Outcome runRecorded(const std::vector<std::string>& arguments,
+                        std::map<std::string, std::string> environment = {}) const {
+        environment["QIX_SETUP_RECORD"] = bench.hostPath(record);
+        return bench.run(arguments, environment);
+    }
+};

@@ -17,23 +17,14 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-class Run : public ::testing::Test {
+class Run : public WindowsRunTest {
   protected:
-    Bench bench{Target::kWindows};
     std::string setup = bench.hostPath(bench.installSetup());
-    std::string record = bench.dir() + "/record.txt";
-
-    // The folder's own path as the program sees it, plus `name`.
-    std::string win(const std::string& name) const {
-        return bench.hostPath(bench.dir() + "/" + name);
-    }
-    std::string linux(const std::string& name) const { return bench.dir() + "/" + name; }
 
     Outcome install(const std::vector<std::string>& options, Environment environment = {}) {
         std::vector<std::string> arguments{setup};
         arguments.insert(arguments.end(), options.begin(), options.end());
-        environment["QIX_SETUP_RECORD"] = bench.hostPath(record);
-        return bench.run(arguments, environment);
+        return runRecorded(arguments, environment);
     }
 
     // A log the setup is to write, given by its bytes.
