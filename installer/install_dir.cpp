@@ -1,8 +1,6 @@
 #include "install_dir.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
 #include <utility>
 
 #include <wx/filename.h>
@@ -92,29 +90,25 @@ std::string uniqueFileName(std::string directory, const std::string& prefix,
 }
 
 bool hasWriteAccess(const std::string& directory) {
-    // The probe creates its file exclusively, so that it never opens, empties
-    // or removes a file that someone else put at the chosen name meanwhile.
+    // The probe's file is made, written and disposed of through one handle,
+    // so that it never writes into or removes a file someone else put there.
     for (int attempt = 0; attempt < kProbeNameAttempts; ++attempt) {
-        std::string name = uniqueFileName(directory, "", "");
-        platform::CreateResult created = platform::createNewFile(name);
-        if (created == platform::CreateResult::kExists) {
-            continue;
+        platform::ProbeResult probe =
+            platform::probeNewFile(uniqueFileName(directory, "", ""), "test");
+        if (probe != platform::ProbeResult::kExists) {
+            return probe == platform::ProbeResult::kWritten;
         }
-        if (created == platform::CreateResult::kFailed) {
-            return false;
-        }
-        bool written = false;
-        {
-            std::ofstream probe(name, std::ios::out | std::ios::app | std::ios::binary);
-            if (probe.is_open() && probe.good()) {
-                probe << "test";
-                written = probe.good();
-            }
-        }
-        std::remove(name.c_str());
-        return written;
     }
     return false;
+}
+
+void stripEnclosingQuotes(std::string& directory) {
+    if (!directory.empty() && (directory.front() == '"' || directory.front() == '\'')) {
+        directory.erase(0, 1);
+    }
+    if (!directory.empty() && (directory.back() == '"' || directory.back() == '\'')) {
+        directory.pop_back();
+    }
 }
 
 bool resolveInstallDir(std::string& directory, std::ostream& err) {
@@ -125,19 +119,19 @@ bool resolveInstallDir(std::string& directory, std::ostream& err) {
         err << "Specified installation directory must be an absolute path." << std::endl;
         return false;
     }
-    if (!createDirectory(directory) || !pathExists(directory)) {
+    // The quotes go before anything is made of the directory, so that the one
+    // created and probed is the one the setup is given and writes its log in.
+    stripEnclosingQuotes(directory);
+    // No Windows name holds a quote; inside the setup command one would end
+    // the quoting of the log path and hand the rest to the interpreter.
+    if (directory.find('"') != std::string::npos || !createDirectory(directory) ||
+        !pathExists(directory)) {
         err << "Can not create directory " << directory << std::endl;
         return false;
     }
     if (!hasWriteAccess(directory)) {
         err << "No access rights for directory " << directory << std::endl;
         return false;
-    }
-    if (!directory.empty() && (directory.front() == '"' || directory.front() == '\'')) {
-        directory.erase(0, 1);
-    }
-    if (!directory.empty() && (directory.back() == '"' || directory.back() == '\'')) {
-        directory.pop_back();
     }
     for (char& c : directory) {
         if (c == '/') {

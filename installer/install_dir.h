@@ -16,9 +16,11 @@ std::string withoutTrailingSeparator(std::string path);
 
 // Settles the installation directory in place: the default for an empty value,
 // then the absolute-path rule, creation with all missing parents, the existence
-// test and the write probe. On success the directory is stripped of one
-// enclosing quote at each end and uses '\' throughout. On failure writes one
-// message to `err` and returns false; directories created so far stay.
+// test and the write probe. One enclosing quote at each end is stripped
+// before creation, so the directory created, probed and settled is the same;
+// one that still holds a quote is refused. On success the directory uses '\'
+// throughout. On failure writes one message to `err` and returns false;
+// directories created so far stay.
 bool resolveInstallDir(std::string& directory, std::ostream& err);
 
 // The Program Files folder followed by "/Quenvarton AG/Zev/".
@@ -35,6 +37,9 @@ bool createDirectory(const std::string& directory);
 
 // True when a new file can be created in the directory and written.
 bool hasWriteAccess(const std::string& directory);
+
+// Removes one double or single quote from each end, where there is one.
+void stripEnclosingQuotes(std::string& directory);
 
 // A path in the directory at which nothing exists at the moment of the test.
 std::string uniqueFileName(std::string directory, const std::string& prefix, std::string extension);

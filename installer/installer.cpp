@@ -1,10 +1,11 @@
 #include "installer.h"
 
 #include <cctype>
-#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 #include "argument_table.h"
 #include "install_dir.h"
@@ -27,7 +28,9 @@ const char* const kUsageText =
 namespace {
 
 const unsigned kPollMilliseconds = 100;
-const std::int64_t kWaitSeconds = 10;
+const std::int64_t kWaitMilliseconds = 10000;
+// The most of one log line held at a time; longer lines go out in pieces.
+const std::size_t kRelayPiece = 64 * 1024;
 
 bool isHelpRequest(const std::string& argument) {
     return argument == "/h" || argument == "/H" || argument == "/?" || argument == "/Help";
@@ -80,7 +83,9 @@ bool readCommandLine(const std::vector<std::string>& arguments, std::ostream& ou
             return false;
         }
     }
-    if (!pathExists(arguments[1])) {
+    // No Windows name holds a quote, yet "\.." can cancel one in the existence
+    // test; in the setup command it would end the quoting and run the rest.
+    if (arguments[1].find('"') != std::string::npos || !pathExists(arguments[1])) {
         err << "Path not found: " << arguments[1] << std::endl;
         err << "First parameter must be setup path" << std::endl;
         return false;
@@ -144,7 +149,7 @@ int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, s
 }
 
 std::string composeLogPath(const std::string& directory, std::int64_t calendarSeconds,
-                           long elapsedMilliseconds) {
+                           long elapsedMilliseconds, std::uint32_t processId) {
     std::ostringstream path;
     path << directory;
     // Without a separator the log would land in the parent directory, which
@@ -152,7 +157,9 @@ std::string composeLogPath(const std::string& directory, std::int64_t calendarSe
     if (!directory.empty() && !endsInSeparator(directory)) {
         path << '\\';
     }
-    path << "install" << calendarSeconds << elapsedMilliseconds << ".log";
+    // Runs started together read nearly the same two clocks; the process id
+    // keeps their logs apart.
+    path << "install" << calendarSeconds << elapsedMilliseconds << '-' << processId << ".log";
     return path.str();
 }
 
@@ -192,38 +199,86 @@ LaunchResult launchSetup(const std::string& setupPath, const std::string& langua
     std::int64_t seconds = static_cast<std::int64_t>(std::time(nullptr));
     long elapsed = platform::millisecondsSinceStart();
     LaunchResult result;
-    result.logPath = composeLogPath(directory, seconds, elapsed);
+    result.logPath = composeLogPath(directory, seconds, elapsed, platform::currentProcessId());
     std::string command =
         composeSetupCommand(setupPath, language, desktopShortcut, result.logPath, directory);
     if (pathExists(result.logPath)) {
-        std::remove(result.logPath.c_str());
+        platform::removeFile(result.logPath);
     }
     result.status = platform::runCommand(command);
     return result;
 }
 
-bool waitForSetupAndRelayLog(std::string logPath, std::ostream& err) {
-    const std::string markerPath = logPath + ".ready";
-    std::int64_t start = static_cast<std::int64_t>(std::time(nullptr));
+bool waitForMarker(const std::string& markerPath, const std::function<std::int64_t()>& clock,
+                   const std::function<void(unsigned)>& pause) {
+    std::int64_t elapsed = 0;
+    std::int64_t last = clock();
     while (!pathExists(markerPath)) {
-        std::int64_t elapsed = static_cast<std::int64_t>(std::time(nullptr)) - start;
-        if (elapsed >= kWaitSeconds) {
+        std::int64_t now = clock();
+        // Only forward steps count: a clock set back must not stretch the wait.
+        elapsed += now > last ? now - last : 0;
+        last = now;
+        if (elapsed >= kWaitMilliseconds) {
+            return false;
+        }
+        pause(kPollMilliseconds);
+    }
+    return true;
+}
+
+bool relayLog(std::istream& log, std::ostream& err) {
+    // Room for a line end behind a full piece.
+    std::vector<char> buffer(kRelayPiece + 1);
+    std::size_t filled = 0;
+    bool midLine = false;  // part of the current line has gone out already
+    while (err) {
+        log.read(buffer.data() + filled, static_cast<std::streamsize>(kRelayPiece - filled));
+        std::size_t got = static_cast<std::size_t>(log.gcount());
+        if (got == 0) {
             break;
         }
-        platform::sleepMilliseconds(kPollMilliseconds);
+        filled += got;
+        std::size_t start = 0;
+        while (const void* end = std::memchr(buffer.data() + start, '\n', filled - start)) {
+            std::size_t next =
+                static_cast<std::size_t>(static_cast<const char*>(end) - buffer.data()) + 1;
+            // The line and its line end in one write, then the flush.
+            err.write(buffer.data() + start, static_cast<std::streamsize>(next - start)).flush();
+            start = next;
+            midLine = false;
+        }
+        if (start == 0 && filled == kRelayPiece) {
+            err.write(buffer.data(), static_cast<std::streamsize>(filled)).flush();
+            midLine = true;
+            filled = 0;
+        } else {
+            std::memmove(buffer.data(), buffer.data() + start, filled - start);
+            filled -= start;
+        }
     }
-    std::remove(markerPath.c_str());
+    // A last line without a line feed still ends with one.
+    if (filled > 0 || midLine) {
+        buffer[filled++] = '\n';
+        err.write(buffer.data(), static_cast<std::streamsize>(filled)).flush();
+    }
+    return err.good();
+}
+
+bool waitForSetupAndRelayLog(std::string logPath, std::ostream& err) {
+    const std::string markerPath = logPath + ".ready";
+    waitForMarker(markerPath, platform::monotonicMilliseconds, platform::sleepMilliseconds);
+    platform::removeFile(markerPath);
 
     std::unique_ptr<std::istream> log = platform::openTextInput(logPath);
     if (log->fail()) {
         return true;
     }
-    std::string line;
-    // getline fails only when it extracted nothing, not even a line feed.
-    while (std::getline(*log, line)) {
-        err << line << std::endl;
-    }
+    bool relayed = relayLog(*log, err);
     log.reset();
-    std::remove(logPath.c_str());
+    // A log that did not reach the error stream in full is the only record
+    // of what the setup reported: it stays where the setup wrote it.
+    if (relayed) {
+        platform::removeFile(logPath);
+    }
     return false;
 }

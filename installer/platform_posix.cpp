@@ -13,17 +13,18 @@
 #include <streambuf>
 
 namespace platform {
-namespace {
 
-long monotonicMilliseconds() {
+std::int64_t monotonicMilliseconds() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
+
+namespace {
 
 // Taken while the program starts, so that the count runs from start-up as the
 // Windows clock() does (POSIX clock() counts processor time instead).
-const long startMilliseconds = monotonicMilliseconds();
+const std::int64_t startMilliseconds = monotonicMilliseconds();
 
 // Reads a byte stream as the Windows run-time's text mode does: CR LF becomes
 // LF, a lone CR stays, and byte 26 ends the input.
@@ -93,6 +94,10 @@ std::uint32_t currentThreadId() {
     return static_cast<std::uint32_t>(getpid());
 }
 
+std::uint32_t currentProcessId() {
+    return static_cast<std::uint32_t>(getpid());
+}
+
 void sleepMilliseconds(unsigned milliseconds) {
     timespec pause{static_cast<time_t>(milliseconds / 1000),
                    static_cast<long>(milliseconds % 1000) * 1000000L};
@@ -101,7 +106,7 @@ void sleepMilliseconds(unsigned milliseconds) {
 }
 
 long millisecondsSinceStart() {
-    return monotonicMilliseconds() - startMilliseconds;
+    return static_cast<long>(monotonicMilliseconds() - startMilliseconds);
 }
 
 int runCommand(const std::string& command) {
@@ -117,13 +122,26 @@ bool fileStatus(const std::string& path) {
     return stat(path.c_str(), &status) == 0;
 }
 
-CreateResult createNewFile(const std::string& path) {
-    int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+void removeFile(const std::string& path) {
+    unlink(path.c_str());
+}
+
+ProbeResult probeNewFile(const std::string& path, const std::string& bytes) {
+    int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (file < 0) {
-        return errno == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
+        return errno == EEXIST ? ProbeResult::kExists : ProbeResult::kFailed;
     }
-    close(file);
-    return CreateResult::kCreated;
+    bool ok = write(file, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    // POSIX cannot delete through a handle: remove the name only while it
+    // still names the file this handle created.
+    struct stat opened;
+    struct stat named;
+    if (fstat(file, &opened) == 0 && lstat(path.c_str(), &named) == 0 &&
+        opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
+        unlink(path.c_str());
+    }
+    ok = close(file) == 0 && ok;
+    return ok ? ProbeResult::kWritten : ProbeResult::kFailed;
 }
 
 std::unique_ptr<std::istream> openTextInput(const std::string& path) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -133,46 +134,73 @@ std::string Bench::program() const {
 }
 
 Outcome Bench::run(const std::vector<std::string>& arguments,
-                   const std::map<std::string, std::string>& environment) const {
+                   const std::map<std::string, std::string>& environment,
+                   ErrStream errStream) const {
     std::vector<std::string> argv;
     if (target_ == Target::kWindows) {
         argv.push_back(kWine);
     }
     argv.push_back(program());
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return spawn(argv, environment);
+    return spawn(argv, environment, errStream);
 }
 
-Outcome Bench::runInCmd(const std::string& commandLine) const {
-    return spawn({kWine, "cmd", "/c", commandLine}, {});
+Outcome Bench::runInCmd(const std::string& commandLine,
+                        const std::map<std::string, std::string>& environment) const {
+    return spawn({kWine, "cmd", "/c", commandLine}, environment);
 }
 
 Outcome Bench::spawn(std::vector<std::string> argv,
-                     const std::map<std::string, std::string>& environment) const {
+                     const std::map<std::string, std::string>& environment,
+                     ErrStream errStream) const {
     std::vector<char*> raw;
     for (std::string& argument : argv) {
         raw.push_back(&argument[0]);
     }
     raw.push_back(nullptr);
 
-    std::string outPath = dir_ + "/.stdout";
-    std::string errPath = dir_ + "/.stderr";
+    // Everything the child needs is made here: after a fork in a threaded
+    // test only async-signal-safe calls are allowed.
+    std::map<std::string, std::string> variables;
+    for (char** entry = environ; *entry; ++entry) {
+        std::string text = *entry;
+        std::string::size_type equals = text.find('=');
+        variables[text.substr(0, equals)] =
+            equals == std::string::npos ? "" : text.substr(equals + 1);
+    }
+    // Wine reads the Linux argument bytes in the locale's character set.
+    variables["LC_ALL"] = "C.UTF-8";
+    variables["WINEPREFIX"] = winePrefix();
+    variables["WINEDEBUG"] = "-all";
+    for (const auto& variable : environment) {
+        variables[variable.first] = variable.second;
+    }
+    std::vector<std::string> entries;
+    for (const auto& variable : variables) {
+        entries.push_back(variable.first + "=" + variable.second);
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : entries) {
+        envp.push_back(&entry[0]);
+    }
+    envp.push_back(nullptr);
+
+    static std::atomic<int> runs{0};
+    std::string stem = dir_ + "/.run" + std::to_string(++runs);
+    std::string outPath = stem + ".stdout";
+    std::string errPath = errStream == ErrStream::kFull ? "/dev/full" : stem + ".stderr";
     pid_t child = fork();
     if (child == 0) {
         int in = open("/dev/null", O_RDONLY);
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(in, 0);
         dup2(out, 1);
-        dup2(err, 2);
-        // Wine reads the Linux argument bytes in the locale's character set.
-        setenv("LC_ALL", "C.UTF-8", 1);
-        setenv("WINEPREFIX", winePrefix().c_str(), 1);
-        setenv("WINEDEBUG", "-all", 1);
-        for (const auto& variable : environment) {
-            setenv(variable.first.c_str(), variable.second.c_str(), 1);
+        if (errStream == ErrStream::kClosed) {
+            close(2);
+        } else {
+            dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
         }
-        execv(raw[0], raw.data());
+        execve(raw[0], raw.data(), envp.data());
         _exit(127);
     }
     Outcome outcome;
@@ -188,8 +216,10 @@ Outcome Bench::spawn(std::vector<std::string> argv,
     }
     outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     outcome.out = readFile(outPath);
-    outcome.err = readFile(errPath);
     fs::remove(outPath);
-    fs::remove(errPath);
+    if (errStream == ErrStream::kCaptured) {
+        outcome.err = readFile(errPath);
+        fs::remove(errPath);
+    }
     return outcome;
 }

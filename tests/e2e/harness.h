@@ -11,6 +11,10 @@
 
 enum class Target { kWindows, kNative };
 
+// Where a run's standard error goes: a file the outcome is read from, nowhere
+// (closed), or a device on which every write fails (a full disk).
+enum class ErrStream { kCaptured, kClosed, kFull };
+
 struct Outcome {
     int exitCode = -1;
     std::string out;
@@ -41,18 +45,22 @@ class Bench {
     std::string writeFile(const std::string& name, const std::string& bytes) const;
 
     // Runs the installer with `arguments`, adding `environment` to its own.
+    // Safe to call from several threads at once.
     Outcome run(const std::vector<std::string>& arguments,
-                const std::map<std::string, std::string>& environment = {}) const;
+                const std::map<std::string, std::string>& environment = {},
+                ErrStream errStream = ErrStream::kCaptured) const;
 
     // Runs a command line in Wine's cmd.exe, for what only it can set up.
-    Outcome runInCmd(const std::string& commandLine) const;
+    Outcome runInCmd(const std::string& commandLine,
+                     const std::map<std::string, std::string>& environment = {}) const;
 
     // The installer as seen from the Linux side.
     std::string program() const;
 
   private:
     Outcome spawn(std::vector<std::string> argv,
-                  const std::map<std::string, std::string>& environment) const;
+                  const std::map<std::string, std::string>& environment,
+                  ErrStream errStream = ErrStream::kCaptured) const;
 
     Target target_;
     std::string dir_;
@@ -80,8 +88,9 @@ class WindowsRunTest : public ::testing::Test {
     std::string linux(const std::string& name) const { return bench.dir() + "/" + name; }
 
     Outcome runRecorded(const std::vector<std::string>& arguments,
-                        std::map<std::string, std::string> environment = {}) const {
+                        std::map<std::string, std::string> environment = {},
+                        ErrStream errStream = ErrStream::kCaptured) const {
         environment["QIX_SETUP_RECORD"] = bench.hostPath(record);
-        return bench.run(arguments, environment);
+        return bench.run(arguments, environment, errStream);
     }
 };

@@ -4,7 +4,8 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
-#include <set>
+#include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -45,7 +46,7 @@ std::string logPathIn(const std::string& command) {
 }
 
 // True when `log` is `directory` (joined with a backslash where it has none),
-// "install", digits and ".log".
+// "install", digits, '-', digits and ".log".
 bool isLogPathFor(const std::string& log, std::string directory) {
     if (directory.back() != '\\') {
         directory += '\\';
@@ -55,8 +56,11 @@ bool isLogPathFor(const std::string& log, std::string directory) {
         log.compare(log.size() - 4, 4, ".log") != 0) {
         return false;
     }
-    std::string digits = log.substr(head.size(), log.size() - head.size() - 4);
-    return digits.find_first_not_of("0123456789") == std::string::npos;
+    std::string numbers = log.substr(head.size(), log.size() - head.size() - 4);
+    std::string::size_type dash = numbers.find('-');
+    return dash != std::string::npos && dash > 0 && dash + 1 < numbers.size() &&
+           numbers.find_first_not_of("0123456789-") == std::string::npos &&
+           numbers.find('-', dash + 1) == std::string::npos;
 }
 
 std::string expectedCommand(const std::string& setup, const std::string& switches,
@@ -93,13 +97,11 @@ TEST_F(Run, GivenDirectoriesAreSettledAndHoldTheLog) {
         {"/D=Z:" + linux("fwd/a/b"), win("fwd\\a\\b"), linux("fwd/a/b")},
         {"/D=" + win("trail\\x\\"), win("trail\\x\\"), linux("trail/x")},
         {"/D=" + win("plain"), win("plain"), linux("plain")},
-        // The closing quote is part of the directory created and probed, but not
-        // of the one the setup is given: that one the setup must find itself.
-        {"/D=" + win("quote") + "'", win("quote"), linux("quote'")},
+        // A closing quote is taken off before anything is made of the directory.
+        {"/D=" + win("quote") + "'", win("quote"), linux("quote")},
         {"/D=   " + win("blanks around") + "  ", win("blanks around"), linux("blanks around")},
         {"/D=C:\\", "C:\\", ""},
     };
-    fs::create_directory(linux("quote"));
     for (const Case& c : cases) {
         double seconds = 0;
         Outcome outcome;
@@ -115,6 +117,7 @@ TEST_F(Run, GivenDirectoriesAreSettledAndHoldTheLog) {
             EXPECT_EQ(Names{}, listDir(c.created)) << c.option;
         }
     }
+    EXPECT_FALSE(exists(linux("quote'")));
     for (const std::string& name : listDir(driveC())) {
         bool probe = name.find_first_not_of("0123456789") == std::string::npos;
         EXPECT_FALSE(probe || name.rfind("install", 0) == 0) << "left in C:\\: " << name;
@@ -125,11 +128,6 @@ TEST_F(Run, RejectedDirectoriesLaunchNothing) {
     bench.writeFile("afile", "keep");
     fs::create_directory(linux("locked"));
     ASSERT_EQ(0, system(("chattr +i '" + linux("locked") + "'").c_str()));
-    // Directories the Windows run-time's narrow calls cannot reach past 260
-    // characters: one that can be created but takes no file, one that cannot.
-    std::string base = win("long\\");
-    std::string takesNoFile = base + std::string(258 - base.size(), 'n');
-    std::string tooLong = base + std::string(270 - base.size(), 'x');
     struct Case {
         std::string directory;
         std::string message;
@@ -140,8 +138,9 @@ TEST_F(Run, RejectedDirectoriesLaunchNothing) {
         {win("afile"), "Can not create directory " + win("afile")},
         {win("afile\\sub"), "Can not create directory " + win("afile\\sub")},
         {win("locked"), "No access rights for directory " + win("locked")},
-        {takesNoFile, "No access rights for directory " + takesNoFile},
-        {tooLong, "Can not create directory " + tooLong},
+        // No Windows name holds a quote, whatever ".." would make of the rest.
+        {win("a\"b"), "Can not create directory " + win("a\"b")},
+        {win("x\\\"\\..\\y") + "\"", "Can not create directory " + win("x\\\"\\..\\y")},
     };
     for (const Case& c : cases) {
         Outcome outcome = install({"/D=" + c.directory});
@@ -152,12 +151,126 @@ TEST_F(Run, RejectedDirectoriesLaunchNothing) {
     }
     EXPECT_EQ("keep", readFile(linux("afile")));
     EXPECT_EQ(Names{}, listDir(linux("locked")));
-    // Directories created on the way stay, empty.
-    std::string first = takesNoFile.substr(base.size());
-    std::string second = tooLong.substr(base.size());
-    EXPECT_EQ((Names{first, second}), listDir(linux("long")));
-    EXPECT_EQ(Names{}, listDir(linux("long/" + first)));
-    EXPECT_EQ(Names{}, listDir(linux("long/" + second)));
+}
+
+// A closing quote, also the one cmd makes of "/D=C:\Apps\Zev 2\", is taken
+// off before creation: the setup gets the directory that was created and
+// probed, and writes its log there.
+TEST_F(Run, ClosingQuoteIsTakenOffBeforeCreation) {
+    Environment log = withLog("reported\n");
+    struct Case {
+        std::string name;
+        std::function<Outcome()> run;
+    } cases[] = {
+        {"apostrophe", [&] { return install({"/D=" + win("apostrophe") + "'"}, log); }},
+        // Written in a script, so that cmd reads the line exactly as typed.
+        {"zev 2",
+         [&] {
+             log["QIX_SETUP_RECORD"] = bench.hostPath(record);
+             bench.writeFile("trap.cmd", "@" + bench.hostPath(bench.program()) + " " + setup +
+                                             " \"/D=" + win("zev 2") + "\\\"\r\n");
+             return bench.runInCmd(win("trap.cmd"), log);
+         }},
+    };
+    for (const Case& c : cases) {
+        double seconds = 0;
+        Outcome outcome;
+        seconds = secondsOf([&] { outcome = c.run(); });
+        EXPECT_LT(seconds, 3.0) << c.name << ": the marker was not found at once";
+        EXPECT_EQ(255, outcome.exitCode) << c.name;
+        EXPECT_EQ(bench.lines("reported\n"), outcome.err) << c.name;
+        EXPECT_EQ(win(c.name), parseSetupSwitches(recorded()).directory);
+        EXPECT_EQ(Names{}, listDir(linux(c.name))) << c.name;
+    }
+    EXPECT_EQ((Names{"apostrophe", "log-source-1", "record.txt", "setup.exe", "trap.cmd", "zev 2"}),
+              listDir(bench.dir()));
+}
+
+// Every file the program touches lies past 260 characters here: the marker
+// is seen at once, and the log is relayed and removed.
+TEST_F(Run, PathsPastTheOldLimitWork) {
+    std::string directory = win("long\\" + std::string(150, 'a') + "\\" + std::string(120, 'b'));
+    double seconds = 0;
+    Outcome outcome;
+    seconds = secondsOf([&] { outcome = install({"/D=" + directory}, withLog("long\n")); });
+    EXPECT_LT(seconds, 3.0);
+    EXPECT_EQ(255, outcome.exitCode);
+    EXPECT_EQ(bench.lines("long\n"), outcome.err);
+    std::string log = logPathIn(recorded());
+    EXPECT_GT(log.size(), 300u);
+    EXPECT_TRUE(isLogPathFor(log, directory)) << log;
+    EXPECT_EQ(Names{},
+              listDir(linux("long/" + std::string(150, 'a') + "/" + std::string(120, 'b'))));
+}
+
+// Runs started together into one directory: each relays its own log, ends
+// with its own exit code and leaves nothing behind.
+TEST_F(Run, ConcurrentRunsIntoOneDirectoryKeepTheirOwnOutcome) {
+    const int kRuns = 32;
+    std::vector<Outcome> outcomes(kRuns);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kRuns; ++i) {
+        Environment environment{{"QIX_SETUP_SLEEP_MS", "300"}};
+        if (i % 2 == 1) {
+            environment = withLog("run " + std::to_string(i) + " failed\n", environment);
+        }
+        threads.emplace_back([&, i, environment] {
+            try {
+                outcomes[i] = bench.run({setup, "/D=" + win("shared")}, environment);
+            } catch (const std::exception& error) {
+                outcomes[i].err = error.what();
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (int i = 0; i < kRuns; ++i) {
+        bool failing = i % 2 == 1;
+        EXPECT_EQ(failing ? 255 : 0, outcomes[i].exitCode) << "run " << i;
+        EXPECT_EQ(failing ? bench.lines("run " + std::to_string(i) + " failed\n") : "",
+                  outcomes[i].err)
+            << "run " << i;
+    }
+    EXPECT_EQ(Names{}, listDir(linux("shared")));
+}
+
+// A log that could not reach the error stream is the only record of what the
+// setup reported: it stays, and the run still fails.
+TEST_F(Run, LogThatCouldNotBeRelayedStays) {
+    for (ErrStream errStream : {ErrStream::kClosed, ErrStream::kFull}) {
+        std::string app = "app" + std::to_string(static_cast<int>(errStream));
+        Outcome outcome = runRecorded({setup, "/D=" + win(app)}, withLog("one\ntwo\n"), errStream);
+        EXPECT_EQ(255, outcome.exitCode) << app;
+        std::string log = logPathIn(recorded());
+        EXPECT_EQ(Names{log.substr(log.rfind('\\') + 1)}, listDir(linux(app))) << app;
+        EXPECT_EQ("one\ntwo\n", readFile(linux(app + "/" + log.substr(log.rfind('\\') + 1))));
+    }
+}
+
+// On a full disk the probe's file can be created but not written: that is
+// no access, and the setup is not started.
+TEST_F(Run, ProbeOnAFullDiskFails) {
+    std::string full = linux("full");
+    fs::create_directory(full);
+    ASSERT_EQ(0, system(("mount -t tmpfs -o size=16k tmpfs '" + full + "'").c_str()))
+        << "the test needs to mount a small tmpfs (root)";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { system(("umount '" + path + "'").c_str()); }
+    } unmount{full};
+    {
+        std::ofstream filler(full + "/filler", std::ios::binary);
+        std::string block(4096, 'f');
+        for (int i = 0; i < 16 && filler; ++i) {
+            filler << block << std::flush;
+        }
+    }
+    Outcome outcome = install({"/D=" + win("full")});
+    EXPECT_EQ(255, outcome.exitCode);
+    EXPECT_EQ(bench.lines("No access rights for directory " + win("full") + "\n"), outcome.err);
+    EXPECT_FALSE(exists(record));
+    EXPECT_EQ(Names{"filler"}, listDir(full));
 }
 
 TEST_F(Run, CommandForEveryLanguageAndShortcut) {
@@ -236,28 +349,6 @@ TEST_F(Run, ExitCodeFollowsSetupStatusAndLog) {
         EXPECT_EQ(bench.lines(c.err), outcome.err);
         EXPECT_EQ(Names{}, listDir(linux("app")));
     }
-}
-
-TEST_F(Run, StaleLogIsRemovedBeforeLaunch) {
-    // Take every log name the next seconds can produce: a stale log at the
-    // chosen one would otherwise be relayed as this run's.
-    fs::create_directory(linux("app"));
-    std::time_t now = std::time(nullptr);
-    std::set<std::string> stale;
-    for (std::time_t second = now; second < now + 4; ++second) {
-        for (int ms = 0; ms < 1000; ++ms) {
-            std::string name = "install" + std::to_string(second) + std::to_string(ms) + ".log";
-            bench.writeFile("app/" + name, "stale\n");
-            stale.insert(name);
-        }
-    }
-    Outcome outcome = install({"/D=" + win("app")});
-    EXPECT_EQ(0, outcome.exitCode);
-    EXPECT_EQ("", outcome.err);
-    Names left = listDir(linux("app"));
-    EXPECT_EQ(stale.size() - 1, left.size());
-    std::string log = logPathIn(recorded());
-    EXPECT_FALSE(exists(linux("app/" + log.substr(log.rfind('\\') + 1))));
 }
 
 TEST_F(Run, LateMarkerEndsTheWaitWhenItAppears) {

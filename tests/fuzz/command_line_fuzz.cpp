@@ -106,6 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(options.language.empty() || options.language == "e" || options.language == "g");
         // The stand-in's file system decides; the reader must have asked it.
         check(pathExists(arguments[1]));
+        // A quote would end the quoting of the setup command early.
+        check(arguments[1].find('"') == std::string::npos);
     } else if (exitCode == kExitSuccess) {
         // Stopping with success is the help: the usage on the output only.
         check(out == usage && err.empty());

@@ -15,12 +15,21 @@ std::uint32_t currentThreadId() {
     return 1;
 }
 
+std::uint32_t currentProcessId() {
+    return 1;
+}
+
 void sleepMilliseconds(unsigned) {}
 
 long millisecondsSinceStart() {
     // Advances on every call, so that a loop waiting for the clock still ends.
     static long now = 0;
     return ++now;
+}
+
+std::int64_t monotonicMilliseconds() {
+    static std::int64_t now = 0;
+    return now += 100;
 }
 
 int runCommand(const std::string&) {
@@ -32,8 +41,10 @@ bool fileStatus(const std::string& path) {
     return !path.empty() && path.size() % 2 == 0;
 }
 
-CreateResult createNewFile(const std::string&) {
-    return CreateResult::kFailed;
+void removeFile(const std::string&) {}
+
+ProbeResult probeNewFile(const std::string&, const std::string&) {
+    return ProbeResult::kFailed;
 }
 
 std::unique_ptr<std::istream> openTextInput(const std::string&) {

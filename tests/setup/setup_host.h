@@ -14,6 +14,10 @@ inline void sleepMilliseconds(unsigned milliseconds) {
     Sleep(milliseconds);
 }
 
+inline void makeDirectory(const std::string& path) {
+    CreateDirectoryA(path.c_str(), nullptr);
+}
+
 // Dies of an access violation, ending with its code as Windows does when no
 // debugger is attached, rather than in Wine's debugger.
 inline void crash() {
@@ -43,6 +47,7 @@ inline bool createLater(unsigned milliseconds, const std::string& path) {
     return true;
 }
 #else
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -60,6 +65,10 @@ inline std::string rawCommandLine(int argc, char** argv) {
 
 inline void sleepMilliseconds(unsigned milliseconds) {
     usleep(milliseconds * 1000u);
+}
+
+inline void makeDirectory(const std::string& path) {
+    mkdir(path.c_str(), 0777);
 }
 
 inline void crash() {

@@ -2,6 +2,7 @@
 // end-to-end test decides what the setup does:
 //   QIX_SETUP_RECORD   file to receive the raw command line, byte for byte
 //   QIX_SETUP_LOG      file whose bytes become the log; unset: no log at all
+//   QIX_SETUP_LOG_AS_DIRECTORY  when set, a directory takes the log's place
 //   QIX_SETUP_MARKER   "now" (default), "never", or milliseconds after exit
 //   QIX_SETUP_SLEEP_MS pause before exiting
 //   QIX_SETUP_EXIT     exit code (default 0)
@@ -48,6 +49,9 @@ int main(int argc, char** argv) {
         // Streamed, so that the setup stays small even for a huge log.
         std::ifstream input(logSource, std::ios::binary);
         std::ofstream(switches.logPath, std::ios::binary) << input.rdbuf();
+    }
+    if (!environment("QIX_SETUP_LOG_AS_DIRECTORY", "").empty()) {
+        makeDirectory(switches.logPath);
     }
     std::string marker = environment("QIX_SETUP_MARKER", "now");
     std::string markerPath = switches.logPath + ".ready";

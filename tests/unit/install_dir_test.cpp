@@ -159,18 +159,31 @@ TEST(InstallDir, UniqueFileNameSkipsTakenNamesWithoutTheThreadNumber) {
     EXPECT_LE(number, now + 3000);
 }
 
-// The probe's file is created exclusively: a file that appeared at the chosen
-// name meanwhile is left exactly as it was.
-TEST(InstallDir, ProbeCreationNeverTakesOverAFile) {
+// The probe's file is created exclusively and disposed of through its own
+// handle: whatever stands at the chosen name, or appears there, is left as it was.
+TEST(InstallDir, ProbeNeverTouchesAFileItDidNotCreate) {
     TempDir temp;
     std::string taken = temp.file("taken", "someone else's");
-    EXPECT_EQ(platform::CreateResult::kExists, platform::createNewFile(taken));
-    EXPECT_EQ(platform::CreateResult::kExists, platform::createNewFile(temp.path()));
-    EXPECT_EQ(platform::CreateResult::kFailed, platform::createNewFile(temp.path() + "/no/file"));
-    EXPECT_EQ(platform::CreateResult::kCreated, platform::createNewFile(temp.path() + "/new"));
+    std::filesystem::create_symlink(taken, temp.path() + "/link");
+    std::filesystem::create_symlink(temp.path() + "/nowhere", temp.path() + "/dangling");
+    std::filesystem::create_directory(temp.path() + "/sub");
+    using platform::ProbeResult;
+    struct Case {
+        std::string name;
+        ProbeResult result;
+    } cases[] = {
+        {"taken", ProbeResult::kExists},    {"link", ProbeResult::kExists},
+        {"dangling", ProbeResult::kExists}, {"sub", ProbeResult::kExists},
+        {"no/file", ProbeResult::kFailed},  {"new", ProbeResult::kWritten},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.result, platform::probeNewFile(temp.path() + "/" + c.name, "test")) << c.name;
+    }
     std::ifstream file(taken);
     std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     EXPECT_EQ("someone else's", content);
+    EXPECT_FALSE(std::filesystem::exists(temp.path() + "/nowhere"));
+    EXPECT_EQ(4, std::distance(std::filesystem::directory_iterator(temp.path()), {}));
 }
 
 TEST(InstallDir, WriteProbeLeavesNothingBehind) {

@@ -1,10 +1,13 @@
 #include "installer.h"
 
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "platform.h"
 #include "temp_dir.h"
 
 namespace {
@@ -49,9 +52,10 @@ TEST(Installer, SetupCommandSamples) {
 }
 
 TEST(Installer, LogPathLiesInsideTheDirectory) {
-    EXPECT_EQ("C:\\T\\install1700000000123.log", composeLogPath("C:\\T\\", 1700000000, 123));
-    EXPECT_EQ("C:\\T\\install170000000042.log", composeLogPath("C:\\T", 1700000000, 42));
-    EXPECT_EQ("C:\\install10.log", composeLogPath("C:\\", 1, 0));
+    EXPECT_EQ("C:\\T\\install1700000000123-7.log", composeLogPath("C:\\T\\", 1700000000, 123, 7));
+    EXPECT_EQ("C:\\T\\install170000000042-4294967295.log",
+              composeLogPath("C:\\T", 1700000000, 42, 4294967295u));
+    EXPECT_EQ("C:\\install10-0.log", composeLogPath("C:\\", 1, 0, 0));
 }
 
 // The relay on the native build: the log's bytes in, the error stream out.
@@ -90,6 +94,128 @@ TEST(Installer, RelaySamples) {
         EXPECT_EQ(c.relayed, err.str());
         EXPECT_TRUE(std::filesystem::is_empty(temp.path())) << "marker and log removed";
     }
+}
+
+// Lines around the size of one piece, with and without a line end: the bytes
+// relayed are those of a copy that holds whole lines.
+TEST(Installer, LongLinesAreRelayedInPiecesWithTheSameBytes) {
+    const std::size_t piece = 64 * 1024;
+    for (std::size_t length : {piece - 1, piece, piece + 1, 2 * piece, 3 * piece + 17}) {
+        for (const char* tail : {"", "\n", "\nshort\n", "\n\n"}) {
+            std::string log = std::string(length, 'x') + tail + std::string(length, 'y');
+            std::istringstream in(log);
+            std::ostringstream err;
+            EXPECT_TRUE(relayLog(in, err));
+            std::istringstream whole(log);
+            std::string expected, line;
+            while (std::getline(whole, line)) {
+                expected += line + "\n";
+            }
+            EXPECT_EQ(expected, err.str()) << length << " + " << std::strlen(tail);
+        }
+    }
+}
+
+// Counts what reaches the stream: writes and flushes; fails every write once
+// `failAfter` bytes have been taken.
+class CountingBuffer : public std::streambuf {
+  public:
+    std::string bytes;
+    int writes = 0;
+    int flushes = 0;
+    std::size_t failAfter = std::string::npos;
+
+  protected:
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        ++writes;
+        if (bytes.size() + static_cast<std::size_t>(n) > failAfter) {
+            return 0;
+        }
+        bytes.append(s, static_cast<std::size_t>(n));
+        return n;
+    }
+    int_type overflow(int_type c) override {
+        char byte = traits_type::to_char_type(c);
+        return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
+    }
+    int sync() override {
+        ++flushes;
+        return 0;
+    }
+};
+
+TEST(Installer, EachLineIsOneWriteAndOneFlush) {
+    CountingBuffer buffer;
+    std::ostream err(&buffer);
+    std::istringstream in("first\n\nthird\r\nlast");
+    EXPECT_TRUE(relayLog(in, err));
+    EXPECT_EQ("first\n\nthird\r\nlast\n", buffer.bytes);
+    EXPECT_EQ(4, buffer.writes);
+    EXPECT_EQ(4, buffer.flushes);
+}
+
+// A log that did not reach the error stream in full stays where it is.
+TEST(Installer, LogThatCouldNotBeRelayedStays) {
+    for (std::size_t failAfter : {0, 3, 9}) {
+        TempDir temp;
+        std::string log = temp.file("install.log", "one\ntwo\nthree\n");
+        temp.file("install.log.ready");
+        CountingBuffer buffer;
+        buffer.failAfter = failAfter;
+        std::ostream err(&buffer);
+        EXPECT_FALSE(waitForSetupAndRelayLog(log, err));
+        EXPECT_TRUE(std::filesystem::exists(log)) << failAfter;
+        EXPECT_FALSE(std::filesystem::exists(log + ".ready"));
+    }
+}
+
+// Only forward steps of the clock count, so setting it back an hour in the
+// middle of the wait does not stretch it.
+TEST(Installer, WaitIgnoresAClockSetBack) {
+    TempDir temp;
+    struct Case {
+        std::int64_t jump;
+        int pauses;
+    } cases[] = {{100, 100}, {-3600 * 1000, 101}, {-1, 101}};
+    for (const Case& c : cases) {
+        std::int64_t now = 5000;
+        int pauses = 0;
+        bool seen = waitForMarker(
+            temp.path() + "/never.ready", [&] { return now; },
+            [&](unsigned milliseconds) {
+                EXPECT_EQ(100u, milliseconds);
+                now += ++pauses == 50 ? c.jump : milliseconds;
+            });
+        EXPECT_FALSE(seen);
+        EXPECT_EQ(c.pauses, pauses) << c.jump;
+    }
+    temp.file("here.ready");
+    int pauses = 0;
+    EXPECT_TRUE(waitForMarker(
+        temp.path() + "/here.ready", [] { return 0; }, [&](unsigned) { ++pauses; }));
+    EXPECT_EQ(0, pauses);
+}
+
+// A stale file at the chosen log path goes before the setup runs, so that it
+// is never relayed as this run's log; other files stay.
+TEST(Installer, StaleLogIsRemovedBeforeLaunch) {
+    // In memory: the thousands of names must be in place before the clock
+    // passes them.
+    TempDir temp("/dev/shm");
+    std::string directory = temp.path() + "/";
+    std::int64_t now = std::time(nullptr);
+    long elapsed = platform::millisecondsSinceStart();
+    std::size_t stale = 0;
+    for (std::int64_t second = now; second < now + 3; ++second) {
+        for (long ms = elapsed; ms < elapsed + 2000; ++ms, ++stale) {
+            temp.file(composeLogPath("", second, ms, platform::currentProcessId()), "stale\n");
+        }
+    }
+    LaunchResult launch = launchSetup("true", "", true, directory);
+    EXPECT_EQ(0, launch.status);
+    EXPECT_FALSE(std::filesystem::exists(launch.logPath)) << launch.logPath;
+    EXPECT_EQ(stale - 1, static_cast<std::size_t>(
+                             std::distance(std::filesystem::directory_iterator(temp.path()), {})));
 }
 
 TEST(Installer, MissingLogIsNotRelayed) {

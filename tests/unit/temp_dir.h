@@ -9,9 +9,9 @@
 
 class TempDir {
   public:
-    TempDir() {
-        char pattern[] = "/tmp/qix-unit-XXXXXX";
-        path_ = mkdtemp(pattern);
+    explicit TempDir(const std::string& base = "/tmp") {
+        std::string pattern = base + "/qix-unit-XXXXXX";
+        path_ = mkdtemp(&pattern[0]);
     }
     ~TempDir() { std::filesystem::remove_all(path_); }
 
