@@ -166,10 +166,11 @@ std::string composeLogPath(const std::string& directory, std::int64_t calendarSe
 std::string composeSetupCommand(const std::string& setupPath, const std::string& language,
                                 bool desktopShortcut, const std::string& logPath,
                                 const std::string& directory) {
-    // The interpreter cuts an unquoted path at a blank and splits the line at
-    // an unquoted operator. Only then is anything quoted or escaped, so that
-    // plain paths reach it exactly as the setup has always been called.
-    bool quoteSetup = setupPath.find_first_of(" &|<>^()") != std::string::npos;
+    // The interpreter cuts an unquoted program path at a blank or at one of
+    // ",;=" and splits the line at an unquoted operator. Only then is anything
+    // quoted or escaped, so that plain paths reach it exactly as the setup has
+    // always been called.
+    bool quoteSetup = setupPath.find_first_of(" ,;=&|<>^()") != std::string::npos;
 
     std::ostringstream command;
     if (quoteSetup) {

@@ -39,7 +39,7 @@ TEST_F(Fault, SpecialCharactersReachTheSetupIntact) {
         EXPECT_TRUE(switches.silent);
         EXPECT_EQ("g", switches.language);
         EXPECT_EQ(Names{}, switches.unknown) << received;
-        bool quoted = setup.find_first_of(" &()^") != std::string::npos;
+        bool quoted = setup.find_first_of(" ,;=&()^") != std::string::npos;
         std::string program = quoted ? "\"" + setup + "\"" : setup;
         EXPECT_EQ(program + " /S ", received.substr(0, program.size() + 4));
         std::string directory = linux(c.directory);

@@ -191,6 +191,11 @@ Outcome Bench::spawn(std::vector<std::string> argv,
     std::string errPath = errStream == ErrStream::kFull ? "/dev/full" : stem + ".stderr";
     pid_t child = fork();
     if (child == 0) {
+        // The program's working folder is the test's, so nothing it might
+        // create by a relative name lands elsewhere.
+        if (chdir(dir_.c_str()) != 0) {
+            _exit(126);
+        }
         int in = open("/dev/null", O_RDONLY);
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(in, 0);

@@ -44,6 +44,8 @@ TEST(Installer, SetupCommandSamples) {
          "C:\\s.exe /S  /DStrue /LOG\"" + log + "\" /D=C:\\R^&D\\"},
         {"C:\\(x86)\\s.exe", "", true, "C:\\(x86)",
          "\"\"C:\\(x86)\\s.exe\" /S  /DStrue /LOG\"" + log + "\" /D=C:\\(x86)\""},
+        {"C:\\a;b,c=d\\s.exe", "", true, "C:\\a;b,c=d",
+         "\"\"C:\\a;b,c=d\\s.exe\" /S  /DStrue /LOG\"" + log + "\" /D=C:\\a;b,c=d\""},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.command,
