@@ -27,9 +27,13 @@ Var QixReported
 !define QixReport "!insertmacro QixReport"
 !define QixAbort "!insertmacro QixAbort"
 
+; The front-end may pass a drive root such as C:\ as the directory.
+AllowRootDirInstall true
+
 ; Reads the contract's options; /D= the engine has taken off the line already.
 !macro QixInit
   Call QixReadOptions
+  Call QixCheckDirectory
 !macroend
 
 ; Appends one line to the log, creating the log at the first report.
@@ -78,6 +82,38 @@ Function QixReadOptions
     Pop $1
     Pop $0
   ${EndIf}
+FunctionEnd
+
+; The engine puts its default in place of a /D= directory it takes for invalid
+; (another drive's path it cannot see, for instance) and drops characters it
+; cannot take: an installation elsewhere than asked must fail, not succeed.
+Function QixCheckDirectory
+  Push $0
+  Push $1
+  Push $2
+  System::Call 'kernel32::GetCommandLineW() w .r0'
+  StrLen $1 $0
+  ${Do}
+    IntOp $1 $1 - 1
+    ${IfThen} $1 < 0 ${|} ${ExitDo} ${|}
+    StrCpy $2 $0 4 $1
+  ${LoopUntil} $2 S== " /D="
+  ${If} $1 >= 0
+    IntOp $1 $1 + 4
+    StrCpy $0 $0 "" $1
+    StrCpy $2 $0 1 -1
+    ${If} $2 == "\"
+      StrCpy $2 $0 -1
+    ${Else}
+      StrCpy $2 $0
+    ${EndIf}
+    ${If} $2 != $INSTDIR
+      ${QixAbort} "$(^Name): cannot install into $0"
+    ${EndIf}
+  ${EndIf}
+  Pop $2
+  Pop $1
+  Pop $0
 FunctionEnd
 
 ; The log is UTF-8, as the front-end relays it byte for byte; FileWrite would

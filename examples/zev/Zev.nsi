@@ -20,8 +20,6 @@ Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\${COMPANY}\${PRODUCT}"
 RequestExecutionLevel admin
-; The front-end's /D= may be a drive root such as C:\.
-AllowRootDirInstall true
 
 LoadLanguageFile "${NSISDIR}\Contrib\Language files\English.nlf"
 LoadLanguageFile "${NSISDIR}\Contrib\Language files\German.nlf"
