@@ -147,6 +147,12 @@ Outcome Bench::runInCmd(const std::string& commandLine) const {
     return spawn({kWine, "cmd", "/c", commandLine}, {});
 }
 
+Outcome Bench::runUnderWine(const std::vector<std::string>& arguments) const {
+    std::vector<std::string> argv{kWine};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return spawn(argv, {});
+}
+
 Outcome Bench::spawn(std::vector<std::string> argv,
                      const std::map<std::string, std::string>& environment) const {
     std::vector<char*> raw;

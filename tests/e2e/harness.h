@@ -47,6 +47,10 @@ class Bench {
     // Runs a command line in Wine's cmd.exe, for what only it can set up.
     Outcome runInCmd(const std::string& commandLine) const;
 
+    // Runs a Windows program under Wine, each argument passed as one; for
+    // paths that a command line given to cmd.exe would need quotes for.
+    Outcome runUnderWine(const std::vector<std::string>& arguments) const;
+
     // The installer as seen from the Linux side.
     std::string program() const;
 
