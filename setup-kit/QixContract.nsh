@@ -1,15 +1,17 @@
 ; QixContract.nsh: makes a Unicode NSIS installer honour the setup contract of
 ; Qix_Console_Installer, which runs it through cmd as
 ;     <setup> /S  [/L<e|g>] /DStrue|/DSfalse /LOG"<log path>" /D=<directory>
-; - it returns 0 on success and anything else on failure;
-; - it writes the log only when it has something to report (${QixReport});
-; - it creates "<log path>.ready" when it ends: success, failure, or an abort,
-;   the last also in .onInit as long as it aborts through ${QixAbort}.
-; Use: !include it after "Unicode true", call ${QixInit} first in .onInit, then
-; read $QixLanguage ("e", "g" or "") and $QixShortcut ("true", "false" or "").
-; The kit defines .onInstSuccess, .onInstFailed and .onGUIEnd; to run code of
-; your own there, !define QIX_ON_INST_SUCCESS, QIX_ON_INST_FAILED or
-; QIX_ON_GUI_END as the name of a function before the !include.
+; The installer returns 0 on success and non-zero on failure, writes the log
+; (UTF-8) only when it has something to report, and creates "<log path>.ready"
+; when it ends: after success, after failure and after an abort.
+; Use: !include it, call ${QixInit} first in .onInit, read $QixLanguage ("e",
+; "g" or "") and $QixShortcut ("true", "false" or ""), report with
+; ${QixReport} "text" and stop with ${QixAbort} "text" (exit code 2). Never
+; Abort or Quit in .onInit yourself: no callback runs after them, so nothing
+; would create the marker.
+; The kit defines .onInstSuccess, .onInstFailed and .onGUIEnd; for code of your
+; own there, !define QIX_ON_INST_SUCCESS, QIX_ON_INST_FAILED or QIX_ON_GUI_END
+; as a function's name before the !include.
 
 !ifndef QIX_CONTRACT_NSH
 !define QIX_CONTRACT_NSH

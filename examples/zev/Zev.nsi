@@ -1,23 +1,21 @@
 ; The setup of the sample product Zev 2.4, built with the setup kit:
-;     makensis -INPUTCHARSET UTF8 -DOUTFILE=<path>\ZevSetup.exe Zev.nsi
+;     makensis -INPUTCHARSET UTF8 Zev.nsi
 ; Installs into $INSTDIR, writes Zev.ini with the chosen language, creates a
 ; desktop shortcut with /DStrue, registers an uninstaller, and reports through
 ; the log when Zev is already installed or a file cannot be written.
 Unicode true
 Target amd64-unicode
-!addincludedir "${__FILEDIR__}\..\..\setup-kit"
+!addincludedir "..\..\setup-kit"
+!define QIX_ON_INST_FAILED TakeBack
 !include QixContract.nsh
 
 !define PRODUCT "Zev"
 !define VERSION "2.4"
 !define COMPANY "Quenvarton AG"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
-!ifndef OUTFILE
-  !define OUTFILE "ZevSetup.exe"
-!endif
 
 Name "${PRODUCT} ${VERSION}"
-OutFile "${OUTFILE}"
+OutFile "ZevSetup.exe"
 InstallDir "$PROGRAMFILES64\${COMPANY}\${PRODUCT}"
 RequestExecutionLevel admin
 
@@ -87,7 +85,9 @@ Section
   !insertmacro CheckWritten "HKLM\${UNINSTALL_KEY}"
 SectionEnd
 
-Section "Uninstall"
+; Everything the installation writes but the registry entry; a folder goes
+; only when empty.
+!macro RemoveFiles
   SetShellVarContext all
   Delete "$DESKTOP\${PRODUCT}.lnk"
   Delete "$INSTDIR\${PRODUCT}.exe"
@@ -95,6 +95,15 @@ Section "Uninstall"
   Delete "$INSTDIR\${PRODUCT}.ini"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir $INSTDIR
+!macroend
+
+; A failed installation takes back what it had written.
+Function TakeBack
+  !insertmacro RemoveFiles
+FunctionEnd
+
+Section "Uninstall"
+  !insertmacro RemoveFiles
   ; The company folder goes too once no product of it is left.
   ${GetParent} $INSTDIR $0
   ${GetFileName} $0 $1
