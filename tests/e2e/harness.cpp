@@ -150,6 +150,12 @@ Outcome Bench::runInCmd(const std::string& commandLine,
     return spawn({kWine, "cmd", "/c", commandLine}, environment);
 }
 
+Outcome Bench::runUnderWine(const std::vector<std::string>& arguments) const {
+    std::vector<std::string> argv{kWine};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return spawn(argv, {});
+}
+
 Outcome Bench::spawn(std::vector<std::string> argv,
                      const std::map<std::string, std::string>& environment,
                      ErrStream errStream) const {

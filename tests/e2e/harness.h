@@ -54,6 +54,10 @@ class Bench {
     Outcome runInCmd(const std::string& commandLine,
                      const std::map<std::string, std::string>& environment = {}) const;
 
+    // Runs a Windows program under Wine, each argument passed as one; for
+    // paths that a command line given to cmd.exe would need quotes for.
+    Outcome runUnderWine(const std::vector<std::string>& arguments) const;
+
     // The installer as seen from the Linux side.
     std::string program() const;
 

@@ -137,7 +137,8 @@ TEST(InstallDir, ResolveRejectsWhatIsNotAnAbsoluteDrivePath) {
 }
 
 TEST(InstallDir, UniqueFileNameSkipsTakenNamesWithoutTheThreadNumber) {
-    TempDir temp;
+    // In memory: the names must be in place before the clock passes them.
+    TempDir temp("/dev/shm");
     std::string directory = temp.path() + "/";
     std::string thread = std::to_string(platform::currentThreadId());
     long now = platform::millisecondsSinceStart();

@@ -1,0 +1,323 @@
+// Whole installations of the sample product Zev with its real NSIS installer,
+// driven by the Windows program under Wine: what reaches the installer shows
+// on disk and in the registry, failures come back through the log at once,
+// and the uninstaller leaves nothing behind. The installer registers itself
+// machine-wide, so these tests clean the prefix before and after each one and
+// never run at the same time as each other (a lock in tests/CMakeLists.txt).
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+using Values = std::map<std::string, std::string>;
+
+namespace {
+
+const char* const kUninstallKey =
+    "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zev";
+const Names kInstalled{"Uninstall.exe", "Zev.exe", "Zev.ini", "readme.txt"};
+const std::string kCyrillic =
+    "\xd0\x9a\xd0\xb8\xd1\x80\xd0\xb8\xd0\xbb\xd0\xbb\xd0\xb8\xd1\x86\xd0\xb0";
+
+// `reg export` writes UTF-16LE; the tests compare UTF-8. Names here stay in
+// the Basic Multilingual Plane.
+std::string utf8FromUtf16le(const std::string& bytes) {
+    std::string text;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        unsigned code =
+            static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;
+        if (code < 0x80) {
+            text += static_cast<char>(code);
+        } else if (code < 0x800) {
+            text += static_cast<char>(0xc0 | code >> 6);
+            text += static_cast<char>(0x80 | (code & 0x3f));
+        } else {
+            text += static_cast<char>(0xe0 | code >> 12);
+            text += static_cast<char>(0x80 | (code >> 6 & 0x3f));
+            text += static_cast<char>(0x80 | (code & 0x3f));
+        }
+    }
+    return text;
+}
+
+// The values of a .reg file's lines such as "Name"="C:\\dir".
+Values regValues(const std::string& text) {
+    Values values;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        std::string line = text.substr(at, end == std::string::npos ? end : end - at);
+        at = end == std::string::npos ? text.size() : end + 1;
+        std::size_t separator = line.find("\"=\"");
+        if (line.empty() || line[0] != '"' || separator == std::string::npos) {
+            continue;
+        }
+        std::string value;
+        for (std::size_t i = separator + 3; i < line.size() && line[i] != '"'; ++i) {
+            value += line[i] == '\\' && i + 1 < line.size() ? line[++i] : line[i];
+        }
+        values[line.substr(1, separator - 1)] = value;
+    }
+    return values;
+}
+
+double secondsOf(const std::function<void()>& work) {
+    auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+class Zev : public WindowsRunTest {
+  protected:
+    void SetUp() override { removeTraces(); }
+    void TearDown() override { removeTraces(); }
+
+    std::string setup = placeSetup("media");
+    std::string shortcut = driveC() + "/users/Public/Desktop/Zev.lnk";
+    std::string company = driveC() + "/Program Files/Quenvarton AG";
+
+    // Copies the installer into `folder` of the test's folder; returns its path
+    // as the program sees it.
+    std::string placeSetup(const std::string& folder) const {
+        std::string target = linux(folder + "/ZevSetup.exe");
+        fs::create_directories(linux(folder));
+        fs::copy_file(QIX_WINDOWS_BUILD_DIR "/ZevSetup.exe", target,
+                      fs::copy_options::overwrite_existing);
+        return bench.hostPath(target);
+    }
+
+    Outcome install(const std::string& setupPath, const std::vector<std::string>& options,
+                    double* seconds = nullptr) const {
+        std::vector<std::string> arguments{setupPath};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        Outcome outcome;
+        double taken = secondsOf([&] { outcome = bench.run(arguments); });
+        if (seconds) {
+            *seconds = taken;
+        }
+        return outcome;
+    }
+
+    // The installer's uninstall entry; empty when there is none.
+    Values entry() const {
+        std::string file = linux("entry.reg");
+        fs::remove(file);
+        bench.runInCmd(std::string("reg export ") + kUninstallKey + " " + bench.hostPath(file) +
+                       " /y");
+        return regValues(utf8FromUtf16le(readFile(file)));
+    }
+
+    // Runs the entry's quiet uninstall command, "<program>" /S, as a deployment
+    // tool would. The uninstaller hands over to a copy of itself in the
+    // temporary folder and returns at once, so the test waits for the entry to
+    // go, which is the copy's last step.
+    void uninstall() const {
+        std::string command = entry()["QuietUninstallString"];
+        std::size_t close = command.find('"', 1);
+        ASSERT_TRUE(command[0] == '"' && close != std::string::npos) << command;
+        ASSERT_EQ(" /S", command.substr(close + 1));
+        Outcome outcome = bench.runUnderWine({command.substr(1, close - 1), "/S"});
+        EXPECT_EQ(0, outcome.exitCode);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!entry().empty() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        EXPECT_EQ(Values{}, entry());
+    }
+
+    // What an installation, finished or not, may have left in the shared prefix.
+    void removeTraces() const {
+        bench.runInCmd(std::string("reg delete ") + kUninstallKey + " /f");
+        std::error_code error;
+        fs::remove(shortcut, error);
+        fs::remove_all(company, error);
+        for (const std::string& user : listDir(driveC() + "/users")) {
+            std::string temp = driveC() + "/users/" + user + "/Temp";
+            for (const std::string& name : listDir(temp)) {
+                if (name.rfind("~nsu", 0) == 0) {
+                    fs::remove_all(temp + "/" + name, error);
+                }
+            }
+        }
+    }
+};
+
+// In the default directory under Program Files, on drive C: as on Windows.
+// (A shortcut to a program on Wine's drive Z:, the Linux root, makes Wine
+// print a line about the volume's label on the setup's error stream.)
+TEST_F(Zev, EveryLanguageAndShortcutReachesTheInstaller) {
+    struct Language {
+        std::string option;
+        std::string ini;
+    } languages[] = {{"", "English"}, {"/L=e", "English"}, {"/L=g", "Deutsch"}};
+    struct Shortcut {
+        std::string option;
+        bool created;
+    } shortcuts[] = {{"", true}, {"/DS=1", true}, {"/DS=0", false}};
+    const std::string directory = "C:\\Program Files\\Quenvarton AG\\Zev";
+    for (const Language& language : languages) {
+        for (const Shortcut& wanted : shortcuts) {
+            std::vector<std::string> options;
+            for (const std::string& option : {language.option, wanted.option}) {
+                if (!option.empty()) {
+                    options.push_back(option);
+                }
+            }
+            std::string with = language.option + " " + wanted.option;
+            double seconds = 0;
+            Outcome outcome = install(setup, options, &seconds);
+            EXPECT_EQ(0, outcome.exitCode) << with << outcome.err;
+            EXPECT_EQ("", outcome.out + outcome.err) << with;
+            EXPECT_LT(seconds, 3.0) << with << ": the marker was not found at once";
+            EXPECT_EQ(kInstalled, listDir(company + "/Zev")) << with;
+            EXPECT_EQ("[Zev]\r\nlanguage=" + language.ini + "\r\n",
+                      readFile(company + "/Zev/Zev.ini"))
+                << with;
+            EXPECT_EQ(wanted.created, exists(shortcut)) << with;
+            Values registered = entry();
+            EXPECT_EQ("Zev", registered["DisplayName"]) << with;
+            EXPECT_EQ("2.4", registered["DisplayVersion"]) << with;
+            EXPECT_EQ(directory, registered["InstallLocation"]) << with;
+            EXPECT_EQ("\"" + directory + "\\Uninstall.exe\"", registered["UninstallString"]);
+            uninstall();
+            // The company folder the program created goes with its last product.
+            EXPECT_FALSE(exists(company)) << with;
+            EXPECT_FALSE(exists(shortcut)) << with;
+        }
+    }
+}
+
+TEST_F(Zev, DirectoriesReachTheInstallerIntact) {
+    struct Case {
+        std::string setupFolder;
+        std::string directory;  // under the test's folder, with '/'
+        std::string trailing;   // what follows it on the command line
+    } cases[] = {
+        {"media", "with blanks/Zev 2", ""},
+        {"media", "R&D (x86) & more/(Zev)", "\\"},
+        {"Zev media (x86) & more", "dir with blanks", ""},
+        {"media", "x^y 50% off", ""},
+        {"media", kCyrillic + "/Zev", "\\"},
+    };
+    for (const Case& c : cases) {
+        std::string setupPath = placeSetup(c.setupFolder);
+        Outcome outcome = install(setupPath, {"/D=" + win(c.directory) + c.trailing, "/DS=0"});
+        EXPECT_EQ(0, outcome.exitCode) << c.directory << outcome.err;
+        EXPECT_EQ("", outcome.out + outcome.err) << c.directory;
+        EXPECT_EQ(kInstalled, listDir(linux(c.directory))) << c.directory;
+        EXPECT_EQ(win(c.directory), entry()["InstallLocation"]);
+        uninstall();
+        EXPECT_FALSE(exists(linux(c.directory))) << c.directory;
+    }
+}
+
+// An abort in .onInit runs no callback after it, and a failed section ends in
+// .onInstFailed: in both the marker must come at once and the log with it.
+TEST_F(Zev, FailuresComeBackThroughTheLogAtOnce) {
+    struct Case {
+        std::string what;
+        bool installedBefore;
+        std::string blockingFolder;
+        std::vector<std::string> options;
+        std::string err;
+        Names left;
+    } cases[] = {
+        {"installed in the same directory (.onInit)",
+         true,
+         "",
+         {"/D=" + win("zev")},
+         "Zev 2.4 is already installed in " + win("zev") +
+             "\nZev 2.4: remove it before installing again\n",
+         kInstalled},
+        {"installed elsewhere, in German (.onInit)",
+         true,
+         "",
+         {"/D=" + win("other"), "/L=g"},
+         "Zev 2.4 ist bereits installiert in " + win("zev") +
+             "\nZev 2.4: vor einer neuen Installation bitte zuerst entfernen\n",
+         {}},
+        {"a file that cannot be written (section)",
+         false,
+         "zev/readme.txt",
+         {"/D=" + win("zev"), "/L=g"},
+         "Zev 2.4: Schreiben nicht m\xc3\xb6glich: " + win("zev") + "\\readme.txt\n",
+         {"readme.txt"}},
+    };
+    for (const Case& c : cases) {
+        if (c.installedBefore) {
+            ASSERT_EQ(0, install(setup, {"/D=" + win("zev"), "/DS=0"}).exitCode) << c.what;
+        }
+        if (!c.blockingFolder.empty()) {
+            fs::create_directories(linux(c.blockingFolder));
+        }
+        double seconds = 0;
+        Outcome outcome = install(setup, c.options, &seconds);
+        EXPECT_EQ(255, outcome.exitCode) << c.what;
+        EXPECT_EQ("", outcome.out) << c.what;
+        EXPECT_EQ(bench.lines(c.err), outcome.err) << c.what;
+        EXPECT_LT(seconds, 3.0) << c.what << ": the marker was not found at once";
+        std::string directory = c.options[0].substr(3);
+        EXPECT_EQ(c.left, listDir(linux(directory.substr(directory.rfind('\\') + 1)))) << c.what;
+        if (c.installedBefore) {
+            uninstall();
+        } else {
+            EXPECT_EQ(Values{}, entry()) << c.what;
+        }
+        fs::remove_all(linux("zev"));
+        fs::remove_all(linux("other"));
+    }
+}
+
+// A directory the engine takes for invalid it silently swaps for its default;
+// the kit turns that into a failure. The program cannot pass such a directory
+// (it cannot create it), so the installer runs directly, as cmd would run it.
+TEST_F(Zev, KitRefusesADirectoryTheEngineWouldReplace) {
+    std::string line = setup + " /S  /DSfalse /LOG\"" + win("kit.log") + "\" /D=Y:\\nowhere";
+    Outcome outcome = bench.runInCmd(bench.hostPath(bench.writeFile("kit.cmd", "@" + line)));
+    EXPECT_EQ(2, outcome.exitCode);
+    EXPECT_EQ("Zev 2.4: cannot install into Y:\\nowhere\r\n", readFile(linux("kit.log")));
+    EXPECT_TRUE(exists(linux("kit.log.ready")));
+    EXPECT_EQ(Values{}, entry());
+    EXPECT_FALSE(exists(company));
+}
+
+// README shows the kit's minimal script, indented as a code block; the same
+// script, built, honours the contract.
+TEST_F(Zev, KitMinimalScriptRunsAsReadmeShowsIt) {
+    std::string script = readFile(QIX_SOURCE_DIR "/setup-kit/Minimal.nsi");
+    std::istringstream lines(script);
+    std::string block;
+    for (std::string line; std::getline(lines, line);) {
+        block += (line.empty() ? "" : "    ") + line + "\n";
+    }
+    EXPECT_NE(std::string::npos, readFile(QIX_SOURCE_DIR "/README.md").find(block));
+
+    std::string example = linux("media/ExampleSetup.exe");
+    fs::copy_file(QIX_WINDOWS_BUILD_DIR "/ExampleSetup.exe", example);
+    struct Case {
+        int exitCode;
+        std::string err;
+    } cases[] = {
+        {0, ""},
+        {255, "Example is already installed in " + win("app") + "\n"},
+    };
+    for (const Case& c : cases) {
+        double seconds = 0;
+        Outcome outcome =
+            install(bench.hostPath(example), {"/D=" + win("app"), "/L=g", "/DS=0"}, &seconds);
+        EXPECT_EQ(c.exitCode, outcome.exitCode);
+        EXPECT_EQ(bench.lines(c.err), outcome.out + outcome.err);
+        EXPECT_LT(seconds, 3.0) << "the marker was not found at once";
+        EXPECT_EQ(Names{"example.txt"}, listDir(linux("app")));
+        EXPECT_EQ("language=g shortcut=false", readFile(linux("app/example.txt")));
+    }
+}
+
+}  // namespace
