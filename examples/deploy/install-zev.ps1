@@ -1,7 +1,8 @@
 # Installs Zev silently from this folder, which holds Qix_Console_Installer.exe
 # and ZevSetup.exe. Usage: .\install-zev.ps1 [-Directory <directory>]
-# Ends with 0 when Zev is installed, 1 when not; the setup's log is install.log
-# beside this script. Written for Windows PowerShell 5.1 and PowerShell 7 alike.
+# Ends with 0 when Zev is installed, 1 when not. The program's messages and the
+# setup's log go to install.log beside this script. Written for Windows
+# PowerShell 5.1 and PowerShell 7 alike.
 param([string]$Directory = 'C:\Apps\Zev')
 
 $program = Join-Path $PSScriptRoot 'Qix_Console_Installer.exe'
@@ -16,7 +17,7 @@ $PSNativeCommandUseErrorActionPreference = $false
 
 # The error records made plain text again; "2> file" would write them in 5.1
 # with PowerShell's error decoration, in UTF-16.
-$lines = @(& $program $setup /L=g "/D=$Directory" /DS=0 2>&1 | ForEach-Object { "$_" })
+$lines = @(& $program $setup /L=g /DS=0 "/D=$Directory" 2>&1 | ForEach-Object { "$_" })
 $code = $LASTEXITCODE
 [IO.File]::WriteAllLines($log, [string[]]$lines)
 
