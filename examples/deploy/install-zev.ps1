@@ -23,7 +23,7 @@ $code = $LASTEXITCODE
 
 if ($code -ne 0) {
     Write-Output "Zev was not installed (exit code ${code}):"
-    Get-Content -Path $log
+    $lines
     exit 1
 }
 Write-Output "Zev installed in $Directory"
