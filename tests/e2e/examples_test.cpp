@@ -1,0 +1,118 @@
+// The deployment examples that README shows, run as an administrator runs
+// them: the cmd script under Wine's cmd, from a package folder that holds the
+// program and the product's setup.
+#include <algorithm>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+
+namespace {
+
+// The product setup the examples install; the script expects it beside itself
+// as ZevSetup.exe.
+const std::string kSampleSetup = QIX_WINDOWS_BUILD_DIR "/ZevSetup.exe";
+
+const std::string kExamples = QIX_SOURCE_DIR "/examples/deploy";
+
+std::string withoutCarriageReturns(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+// Names in `directory` that the program or the setup's contract leave there
+// only while a run is going on: the log and its marker.
+Names runFilesIn(const std::string& directory) {
+    Names left;
+    for (const std::string& name : listDir(directory)) {
+        if (name.compare(0, 7, "install") == 0) {
+            left.push_back(name);
+        }
+    }
+    return left;
+}
+
+class CmdExample : public ::testing::Test {
+  protected:
+    Bench bench{Target::kWindows};
+    // Blanks in both paths: the script must quote everything it passes on.
+    std::string package = bench.dir() + "/Zev package";
+    std::string log = package + "/install.log";
+    std::string target = bench.dir() + "/Apps/Zev 2";
+
+    void SetUp() override {
+        fs::create_directories(package);
+        fs::copy_file(kExamples + "/install-zev.cmd", package + "/install-zev.cmd");
+        fs::copy_file(bench.program(), package + "/Qix_Console_Installer.exe");
+        fs::copy_file(kSampleSetup, package + "/ZevSetup.exe");
+    }
+
+    // Calls the script from another one, which then shows the script's exit
+    // code as cmd sees it.
+    Outcome runScript(const std::string& directory) const {
+        std::string caller = bench.writeFile(
+            "caller.cmd", "@call \"" + bench.hostPath(package + "/install-zev.cmd") + "\" \"" +
+                              directory + "\"\r\n@echo script exit code %ERRORLEVEL%\r\n");
+        return bench.runInCmd(bench.hostPath(caller));
+    }
+
+    Names packageWithLog() const {
+        return {"Qix_Console_Installer.exe", "ZevSetup.exe", "install-zev.cmd", "install.log"};
+    }
+};
+
+TEST_F(CmdExample, InstallsAndEndsWithZero) {
+    std::string directory = bench.hostPath(target);
+    Outcome outcome = runScript(directory);
+    EXPECT_EQ(bench.lines("Zev installed in " + directory + "\nscript exit code 0\n"), outcome.out);
+    EXPECT_EQ("", outcome.err);
+    EXPECT_EQ("", readFile(log));
+    EXPECT_EQ(packageWithLog(), listDir(package));
+    EXPECT_TRUE(exists(target + "/Zev.exe"));
+    EXPECT_EQ(Names{}, runFilesIn(target));
+}
+
+TEST_F(CmdExample, ShowsTheSetupsLogAndEndsWithOneWhenTheSetupFails) {
+    std::string directory = bench.hostPath(target);
+    ASSERT_EQ(bench.lines("Zev installed in " + directory + "\nscript exit code 0\n"),
+              runScript(directory).out);
+    // A second installation into the same directory: the setup refuses it.
+    Outcome outcome = runScript(directory);
+    std::string setupLog = readFile(log);
+    EXPECT_NE(std::string::npos, setupLog.find("already installed")) << setupLog;
+    EXPECT_EQ(bench.lines("Zev was not installed (exit code -1):\n") + setupLog +
+                  bench.lines("script exit code 1\n"),
+              outcome.out);
+    EXPECT_EQ("", outcome.err);
+    EXPECT_EQ(packageWithLog(), listDir(package));
+    EXPECT_TRUE(exists(target + "/Zev.exe"));
+    EXPECT_EQ(Names{}, runFilesIn(target));
+}
+
+TEST_F(CmdExample, ShowsTheProgramsMessageAndEndsWithOneWhenTheProgramRefuses) {
+    Outcome outcome = runScript("Apps\\Zev");
+    std::string message =
+        bench.lines("Specified installation directory must be an absolute path.\n");
+    EXPECT_EQ(message, readFile(log));
+    EXPECT_EQ(bench.lines("Zev was not installed (exit code -1):\n") + message +
+                  bench.lines("script exit code 1\n"),
+              outcome.out);
+    EXPECT_EQ("", outcome.err);
+    EXPECT_EQ(packageWithLog(), listDir(package));
+}
+
+// README shows the example files; they must not drift apart.
+TEST(Readme, ShowsTheExampleFilesAsTheyAre) {
+    std::string readme = readFile(QIX_SOURCE_DIR "/README.md");
+    for (const char* name : {"install-zev.cmd", "install-zev.ps1"}) {
+        std::string text = withoutCarriageReturns(readFile(kExamples + "/" + name));
+        ASSERT_FALSE(text.empty()) << name;
+        EXPECT_NE(std::string::npos, readme.find("\n" + text + "```\n")) << name;
+    }
+}
+
+}  // namespace
