@@ -22,6 +22,19 @@ wx_mingw_prefix() {
 start_wineserver() {
   "$WINESERVER" -p 2>/dev/null || true
   "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
+  # Windows without a display: the null driver. The desktop process is started
+  # here, kept alive by a window that stays open until the server stops;
+  # otherwise an installer starts it on first use, and it keeps that run's
+  # standard error, such as a script's log file, open.
+  "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 || true
+  ("$WINE" notepad </dev/null >/dev/null 2>&1 &)
+  local attempt pid
+  for attempt in $(seq 50); do
+    for pid in $(pgrep -f 'explorer.exe /desktop'); do
+      tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && return 0
+    done
+    sleep 0.2
+  done
 }
 
 stop_wineserver() {

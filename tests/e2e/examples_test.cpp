@@ -44,11 +44,21 @@ class CmdExample : public ::testing::Test {
     std::string log = package + "/install.log";
     std::string target = bench.dir() + "/Apps/Zev 2";
 
+    // The sample registers itself machine-wide and refuses a second
+    // installation: every test starts and ends on a machine without it.
     void SetUp() override {
+        forgetInstallation();
         fs::create_directories(package);
         fs::copy_file(kExamples + "/install-zev.cmd", package + "/install-zev.cmd");
         fs::copy_file(bench.program(), package + "/Qix_Console_Installer.exe");
         fs::copy_file(kSampleSetup, package + "/ZevSetup.exe");
+    }
+
+    void TearDown() override { forgetInstallation(); }
+
+    void forgetInstallation() const {
+        bench.runInCmd(
+            "reg delete HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zev /f");
     }
 
     // Calls the script from another one, which then shows the script's exit
@@ -83,7 +93,7 @@ TEST_F(CmdExample, ShowsTheSetupsLogAndEndsWithOneWhenTheSetupFails) {
     // A second installation into the same directory: the setup refuses it.
     Outcome outcome = runScript(directory);
     std::string setupLog = readFile(log);
-    EXPECT_NE(std::string::npos, setupLog.find("already installed")) << setupLog;
+    EXPECT_NE(std::string::npos, setupLog.find("bereits installiert")) << setupLog;
     EXPECT_EQ(bench.lines("Zev was not installed (exit code -1):\n") + setupLog +
                   bench.lines("script exit code 1\n"),
               outcome.out);
