@@ -66,6 +66,7 @@ TEST(Binary, CarriesVersionAndManifest) {
     EXPECT_NE(std::string::npos, exe.find(utf16("Qix_Console_Installer")));
     EXPECT_NE(std::string::npos, exe.find("level=\"asInvoker\""));
     EXPECT_NE(std::string::npos, exe.find(">UTF-8</activeCodePage>"));
+    EXPECT_NE(std::string::npos, exe.find(">true</longPathAware>"));
 }
 
 }  // namespace
