@@ -61,6 +61,13 @@ check "SHA256SUMS lists both files and matches them" \
      "Qix_Console_Installer.exe README.md " ]'
 release again
 check "packing twice gives the same zip" 'cmp -s "$scratch/plain/$name.zip" "$scratch/again/$name.zip"'
+# Zip keeps times in steps of two seconds, rounding up.
+epoch=$(git -C "$source_dir" log -1 --format=%ct)
+commit_time=$(TZ=UTC date -d "@$((epoch + epoch % 2))" +%Y%m%d.%H%M%S)
+entries=$(TZ=UTC zipinfo -T "$scratch/plain/$name.zip" |
+  awk '$1 ~ /^-/ && NF == 8 { print $1, $7 }' | sort -u)
+check "every entry has mode 644 and the last commit's time" \
+  '[ "$entries" = "-rw-r--r-- $commit_time" ]'
 
 # A throwaway certificate for code signing, its key and the PFX that carries both.
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Qix throwaway signer" \
