@@ -22,19 +22,30 @@ wx_mingw_prefix() {
 start_wineserver() {
   "$WINESERVER" -p 2>/dev/null || true
   "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
-  # Windows without a display: the null driver. The desktop process is started
-  # here, kept alive by a window that stays open until the server stops;
-  # otherwise an installer starts it on first use, and it keeps that run's
-  # standard error, such as a script's log file, open.
+  start_desktop
+}
+
+# Windows without a display: the null driver. The desktop process is started
+# here, kept alive by a window that stays open until the server stops;
+# otherwise an installer starts it on first use, and it keeps that run's
+# standard error, such as a script's log file, open.
+start_desktop() {
+  desktop_running && return 0
   "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 || true
   ("$WINE" notepad </dev/null >/dev/null 2>&1 &)
-  local attempt pid
+  local attempt
   for attempt in $(seq 50); do
-    for pid in $(pgrep -f 'explorer.exe /desktop'); do
-      tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && return 0
-    done
+    desktop_running && return 0
     sleep 0.2
   done
+}
+
+desktop_running() {
+  local pid
+  for pid in $(pgrep -f 'explorer.exe /desktop'); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && return 0
+  done
+  return 1
 }
 
 stop_wineserver() {
