@@ -1,5 +1,6 @@
 #include "install_dir.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 
@@ -69,7 +70,17 @@ bool createDirectory(const std::string& directory) {
     }
     // The program reports failures itself, in one message of its own.
     wxLogNull quiet;
-    return wxFileName::Mkdir(name, 511, wxPATH_MKDIR_FULL);
+    // Another run may create a component between the test for it and its
+    // creation, which fails the call although the chain then exists. Each
+    // such loss leaves one more component in place, so one more try per
+    // component is enough.
+    long attempts = 1 + std::count_if(directory.begin(), directory.end(), isSeparator);
+    for (long attempt = 0; attempt < attempts; ++attempt) {
+        if (wxFileName::Mkdir(name, 511, wxPATH_MKDIR_FULL)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string uniqueFileName(std::string directory, const std::string& prefix,
