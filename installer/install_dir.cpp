@@ -1,6 +1,7 @@
 #include "install_dir.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <utility>
 
@@ -22,6 +23,20 @@ bool matchesDots(const std::string& path, std::string::size_type end) {
 }
 
 const int kProbeNameAttempts = 100;
+
+// The interpreter's own variables, expanded although the environment has none
+// of these names.
+const char* const kInterpreterVariables[] = {
+    "CD",         "DATE",          "TIME",       "RANDOM",
+    "ERRORLEVEL", "CMDEXTVERSION", "CMDCMDLINE", "HIGHESTNUMANODENUMBER",
+    "__CD__",     "__APPDIR__"};
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
+           });
+}
 
 }  // namespace
 
@@ -122,6 +137,50 @@ void stripEnclosingQuotes(std::string& directory) {
     }
 }
 
+bool holdsControlCharacterOrQuote(const std::string& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return c == '"' || (c >= 1 && c <= 31); });
+}
+
+bool holdsDefinedVariable(const std::string& text) {
+    std::string::size_type open = text.find('%');
+    while (open != std::string::npos) {
+        std::string::size_type close = text.find('%', open + 1);
+        if (close == std::string::npos) {
+            return false;
+        }
+        std::string name = text.substr(open + 1, close - open - 1);
+        name = name.substr(0, name.find(':'));
+        for (const char* own : kInterpreterVariables) {
+            if (equalsIgnoringCase(name, own)) {
+                return true;
+            }
+        }
+        if (platform::hasEnvironmentVariable(name)) {
+            return true;
+        }
+        open = close;
+    }
+    return false;
+}
+
+bool hasComponentWindowsRenames(const std::string& path) {
+    std::string::size_type start = 0;
+    while (start <= path.size()) {
+        std::string::size_type end = path.find_first_of("/\\", start);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        std::string component = path.substr(start, end - start);
+        if (!component.empty() && component != "." && component != ".." &&
+            (component.back() == ' ' || component.back() == '.')) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
 bool resolveInstallDir(std::string& directory, std::ostream& err) {
     if (directory.empty()) {
         directory = defaultInstallDir();
@@ -134,8 +193,10 @@ bool resolveInstallDir(std::string& directory, std::ostream& err) {
     // created and probed is the one the setup is given and writes its log in.
     stripEnclosingQuotes(directory);
     // No Windows name holds a quote; inside the setup command one would end
-    // the quoting of the log path and hand the rest to the interpreter.
-    if (directory.find('"') != std::string::npos || !createDirectory(directory) ||
+    // the quoting of the log path and hand the rest to the interpreter, as a
+    // defined %NAME% would put another directory in its place.
+    if (directory.find('"') != std::string::npos || holdsDefinedVariable(directory) ||
+        hasComponentWindowsRenames(directory) || !createDirectory(directory) ||
         !pathExists(directory)) {
         err << "Can not create directory " << directory << std::endl;
         return false;

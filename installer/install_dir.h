@@ -18,7 +18,8 @@ std::string withoutTrailingSeparator(std::string path);
 // then the absolute-path rule, creation with all missing parents, the existence
 // test and the write probe. One enclosing quote at each end is stripped
 // before creation, so the directory created, probed and settled is the same;
-// one that still holds a quote is refused. On success the directory uses '\'
+// one that still holds a quote, a defined %NAME% or a component that Windows
+// would rename is refused before anything is created. On success the directory uses '\'
 // throughout. On failure writes one message to `err` and returns false;
 // directories created so far stay.
 bool resolveInstallDir(std::string& directory, std::ostream& err);
@@ -50,3 +51,18 @@ void appendSeparator(std::string& path);
 
 // True when `path` ends in '/' or '\'.
 bool endsInSeparator(const std::string& path);
+
+// True when `text` holds a byte from 1 to 31 or a double quote: no Windows
+// name holds one, and the interpreter would cut a path there.
+bool holdsControlCharacterOrQuote(const std::string& text);
+
+// True when the interpreter would expand something in `text`: a %NAME% or
+// %NAME:...% whose NAME is set in the environment or is one of the
+// interpreter's own (CD, DATE, TIME, RANDOM, ERRORLEVEL, ...). Every '%' is
+// taken as a possible start, so this errs towards true.
+bool holdsDefinedVariable(const std::string& text);
+
+// True when a component other than "." and ".." ends in a blank or a dot,
+// which Windows drops from a name everywhere but in the long path form: the
+// directory created would not be the one probed and given to the setup.
+bool hasComponentWindowsRenames(const std::string& path);

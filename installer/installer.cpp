@@ -31,6 +31,8 @@ const unsigned kPollMilliseconds = 100;
 const std::int64_t kWaitMilliseconds = 10000;
 // The most of one log line held at a time; longer lines go out in pieces.
 const std::size_t kRelayPiece = 64 * 1024;
+// How often a removal is tried while another process holds the file: 2 s.
+const int kRemoveAttempts = 20;
 
 bool isHelpRequest(const std::string& argument) {
     return argument == "/h" || argument == "/H" || argument == "/?" || argument == "/Help";
@@ -51,6 +53,18 @@ bool endsInExe(const std::string& path) {
     return ending == ".exe";
 }
 
+// The setup path as the argument table reads it from the first argument,
+// with ".exe" appended where it does not end so: the path that runs.
+std::string setupPathToRun(const std::string& firstArgument) {
+    ArgumentTable table;
+    table.parse(true, "setupPath=" + firstArgument + "\n");
+    std::string path = table.getString("", "setupPath", "");
+    if (!endsInExe(path)) {
+        path += ".exe";
+    }
+    return path;
+}
+
 // Characters the interpreter treats as operators or escapes outside quotes.
 const char* const kOperators = "&|<>^";
 
@@ -65,6 +79,17 @@ std::string escapeOperators(const std::string& text) {
         escaped += c;
     }
     return escaped;
+}
+
+// A file that another process still holds open cannot be removed yet: the
+// removal is tried again for a short while.
+void removeOnceFree(const std::string& path) {
+    for (int attempt = 0; attempt < kRemoveAttempts; ++attempt) {
+        if (platform::removeFile(path) != platform::FileResult::kInUse) {
+            return;
+        }
+        platform::sleepMilliseconds(kPollMilliseconds);
+    }
 }
 
 }  // namespace
@@ -83,10 +108,15 @@ bool readCommandLine(const std::vector<std::string>& arguments, std::ostream& ou
             return false;
         }
     }
-    // No Windows name holds a quote, yet "\.." can cancel one in the existence
-    // test; in the setup command it would end the quoting and run the rest.
-    if (arguments[1].find('"') != std::string::npos || !pathExists(arguments[1])) {
-        err << "Path not found: " << arguments[1] << std::endl;
+    // The existence test looks at the path that will run. The interpreter
+    // would cut it at a quote or a control character, which the test, since
+    // "\.." cancels what stands before it, never sees; and it would put a
+    // variable's value in place of a defined %NAME%.
+    const std::string& first = arguments[1];
+    std::string setupPath = setupPathToRun(first);
+    if (holdsControlCharacterOrQuote(first) || holdsDefinedVariable(first) ||
+        !pathExists(setupPath)) {
+        err << "Path not found: " << first << std::endl;
         err << "First parameter must be setup path" << std::endl;
         return false;
     }
@@ -98,8 +128,11 @@ bool readCommandLine(const std::vector<std::string>& arguments, std::ostream& ou
         if (argument == "/norestart") {
             continue;
         }
-        if (i == 1 || startsWith(argument, "/D=") || startsWith(argument, "/L=") ||
-            startsWith(argument, "/DS=")) {
+        bool option = startsWith(argument, "/D=") || startsWith(argument, "/L=") ||
+                      startsWith(argument, "/DS=");
+        // A line break would start a line of its own in the table's text: a
+        // section that hides the options after it, or an option nobody gave.
+        if ((i == 1 || option) && argument.find_first_of("\r\n") == std::string::npos) {
             text << argument << '\n';
         } else {
             err << "Invalid parameter \"" << argument << "\"" << std::endl;
@@ -116,15 +149,12 @@ bool readCommandLine(const std::vector<std::string>& arguments, std::ostream& ou
         return false;
     }
     options.directory = table.getString("", "/D", "");
-    options.setupPath = table.getString("", "setupPath", "");
+    options.setupPath = setupPath;
     std::string shortcut = table.getString("", "/DS", "");
     options.desktopShortcut = table.getBool(true, "", "/DS");
     if (!shortcut.empty() && shortcut != "1" && shortcut != "0") {
         err << "Invalid parameter \"/DS=" << shortcut << "\"" << std::endl;
         return false;
-    }
-    if (!endsInExe(options.setupPath)) {
-        options.setupPath += ".exe";
     }
     exitCode = kExitSuccess;
     return true;
@@ -139,6 +169,9 @@ int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, s
     if (!resolveInstallDir(options.directory, err)) {
         return kExitFailure;
     }
+    // A killed program takes the setup's whole process tree with it; a normal
+    // end lets what the setup started on purpose live on.
+    platform::ChildProcessGuard children;
     LaunchResult launch = launchSetup(options.setupPath, options.language, options.desktopShortcut,
                                       options.directory);
     // The wait runs whatever the setup returned, so marker and log are always
@@ -167,10 +200,10 @@ std::string composeSetupCommand(const std::string& setupPath, const std::string&
                                 bool desktopShortcut, const std::string& logPath,
                                 const std::string& directory) {
     // The interpreter cuts an unquoted program path at a blank or at one of
-    // ",;=" and splits the line at an unquoted operator. Only then is anything
+    // ",;=", drops a leading '@' and splits the line at an unquoted operator. Only then is anything
     // quoted or escaped, so that plain paths reach it exactly as the setup has
     // always been called.
-    bool quoteSetup = setupPath.find_first_of(" ,;=&|<>^()") != std::string::npos;
+    bool quoteSetup = setupPath.find_first_of(" ,;=&|<>^()@") != std::string::npos;
 
     std::ostringstream command;
     if (quoteSetup) {
@@ -227,59 +260,97 @@ bool waitForMarker(const std::string& markerPath, const std::function<std::int64
     return true;
 }
 
-bool relayLog(std::istream& log, std::ostream& err) {
-    // Room for a line end behind a full piece.
-    std::vector<char> buffer(kRelayPiece + 1);
-    std::size_t filled = 0;
-    bool midLine = false;  // part of the current line has gone out already
-    while (err) {
-        log.read(buffer.data() + filled, static_cast<std::streamsize>(kRelayPiece - filled));
-        std::size_t got = static_cast<std::size_t>(log.gcount());
-        if (got == 0) {
+bool relayLog(platform::InputFile& log, std::ostream& err) {
+    std::vector<char> raw(kRelayPiece);
+    // Room for a held CR and a line end behind a full piece.
+    std::vector<char> text(kRelayPiece + 2);
+    std::size_t filled = 0;   // text not yet written: the start of a line
+    bool midLine = false;     // part of the current line has gone out already
+    bool heldReturn = false;  // a CR whose meaning the next byte decides
+    bool atRealEnd = false;
+    bool ended = false;
+    while (!ended && err) {
+        long got = log.read(raw.data(), kRelayPiece - filled);
+        if (got <= 0) {
+            atRealEnd = got == 0;
             break;
         }
-        filled += got;
-        std::size_t start = 0;
-        while (const void* end = std::memchr(buffer.data() + start, '\n', filled - start)) {
-            std::size_t next =
-                static_cast<std::size_t>(static_cast<const char*>(end) - buffer.data()) + 1;
-            // The line and its line end in one write, then the flush.
-            err.write(buffer.data() + start, static_cast<std::streamsize>(next - start)).flush();
-            start = next;
-            midLine = false;
+        // Text mode, as the Windows run-time reads: CR LF becomes LF, a lone
+        // CR stays, and byte 26 ends the input.
+        for (long i = 0; i < got; ++i) {
+            char byte = raw[static_cast<std::size_t>(i)];
+            if (heldReturn && byte != '\n') {
+                text[filled++] = '\r';
+            }
+            heldReturn = byte == '\r';
+            if (byte == 26) {
+                ended = true;
+                // A byte 26 that closes the file, as old tools write one, hides
+                // nothing; anything behind it is never relayed.
+                atRealEnd = i + 1 == got && log.read(raw.data(), 1) == 0;
+                break;
+            }
+            if (!heldReturn) {
+                text[filled++] = byte;
+            }
         }
-        if (start == 0 && filled == kRelayPiece) {
-            err.write(buffer.data(), static_cast<std::streamsize>(filled)).flush();
-            midLine = true;
-            filled = 0;
-        } else {
-            std::memmove(buffer.data(), buffer.data() + start, filled - start);
-            filled -= start;
+        // As many whole lines as the piece holds in one write, then a flush;
+        // a line longer than the piece goes out in pieces.
+        std::size_t lines = filled;
+        while (lines > 0 && text[lines - 1] != '\n') {
+            --lines;
         }
+        if (filled >= kRelayPiece - 1) {
+            lines = filled;
+        }
+        if (lines > 0) {
+            err.write(text.data(), static_cast<std::streamsize>(lines)).flush();
+            midLine = text[lines - 1] != '\n';
+            std::memmove(text.data(), text.data() + lines, filled - lines);
+            filled -= lines;
+        }
+    }
+    if (heldReturn) {
+        text[filled++] = '\r';
     }
     // A last line without a line feed still ends with one.
     if (filled > 0 || midLine) {
-        buffer[filled++] = '\n';
-        err.write(buffer.data(), static_cast<std::streamsize>(filled)).flush();
+        text[filled++] = '\n';
+        err.write(text.data(), static_cast<std::streamsize>(filled)).flush();
     }
-    return err.good();
+    return atRealEnd && err.good();
 }
 
 bool waitForSetupAndRelayLog(std::string logPath, std::ostream& err) {
+    const std::int64_t start = platform::monotonicMilliseconds();
     const std::string markerPath = logPath + ".ready";
     waitForMarker(markerPath, platform::monotonicMilliseconds, platform::sleepMilliseconds);
-    platform::removeFile(markerPath);
+    removeOnceFree(markerPath);
 
-    std::unique_ptr<std::istream> log = platform::openTextInput(logPath);
-    if (log->fail()) {
+    std::unique_ptr<platform::InputFile> log;
+    platform::FileResult opened = platform::openInputFile(logPath, log);
+    // The setup, or a process it left running, may still hold the log for a
+    // moment: it has what is left of the wait to let go.
+    while (opened == platform::FileResult::kInUse &&
+           platform::monotonicMilliseconds() - start < kWaitMilliseconds) {
+        platform::sleepMilliseconds(kPollMilliseconds);
+        opened = platform::openInputFile(logPath, log);
+    }
+    // Only an empty log path means the setup left no log; anything else there
+    // may hold its report of a failure.
+    if (opened == platform::FileResult::kMissing) {
         return true;
+    }
+    if (opened != platform::FileResult::kDone) {
+        err << "Can not read log " << logPath << std::endl;
+        return false;
     }
     bool relayed = relayLog(*log, err);
     log.reset();
     // A log that did not reach the error stream in full is the only record
     // of what the setup reported: it stays where the setup wrote it.
     if (relayed) {
-        platform::removeFile(logPath);
+        removeOnceFree(logPath);
     }
     return false;
 }

@@ -4,10 +4,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "platform.h"
 
 const int kExitSuccess = 0;
 const int kExitFailure = -1;
@@ -56,12 +57,17 @@ LaunchResult launchSetup(const std::string& setupPath, const std::string& langua
 bool waitForMarker(const std::string& markerPath, const std::function<std::int64_t()>& clock,
                    const std::function<void(unsigned)>& pause);
 
-// Copies the log to `err` line by line, each line with its line end in one
-// write followed by a flush; lines longer than a fixed piece go out in pieces,
-// so memory does not grow with the log. True when every byte reached `err`.
-bool relayLog(std::istream& log, std::ostream& err);
+// Copies the log to `err` as the Windows run-time's text mode reads it (CR LF
+// becomes LF, a lone CR stays, byte 26 ends the text), every line ended by a
+// line feed: as many whole lines as a fixed piece holds in one write and one
+// flush; a longer line goes out in pieces, so memory does not grow with the
+// log. True only when the relay reached the log's real end (a byte 26 that is
+// the last byte counts as the end) and every byte reached `err`.
+bool relayLog(platform::InputFile& log, std::ostream& err);
 
-// Waits up to 10 s for the completion marker (log path + ".ready"), removes it,
-// relays the log line by line to `err` and removes the log once it has been
-// relayed in full. True when the log could not be opened.
+// Waits up to 10 s for the completion marker (log path + ".ready") and removes
+// it; then relays the log to `err` and removes it once it has been relayed in
+// full. A log that another process holds is tried again while the 10 s last.
+// True when there is no log; something at the log path that cannot be read
+// is reported on `err` ("Can not read log <log path>") and stays.
 bool waitForSetupAndRelayLog(std::string logPath, std::ostream& err);

@@ -8,8 +8,8 @@
 // Windows calls included.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <istream>
 #include <memory>
 #include <string>
 
@@ -34,14 +34,53 @@ long millisecondsSinceStart();
 std::int64_t monotonicMilliseconds();
 
 // Runs a command line through the command interpreter, blocking until it ends.
-// Returns the interpreter's exit status, or -1 when no interpreter could start.
+// The interpreter is COMSPEC when that names an existing file by its absolute
+// path, and the system's own otherwise, never one found in the current
+// directory. Returns the interpreter's exit status, or -1 when no interpreter
+// could start.
 int runCommand(const std::string& command);
 
 // True when the file-status query succeeds, that is a file or directory is there.
 bool fileStatus(const std::string& path);
 
-// Deletes a file; failures are the caller's to ignore.
-void removeFile(const std::string& path);
+// True when the environment holds a variable of that name (on Windows the
+// name's letter case does not matter).
+bool hasEnvironmentVariable(const std::string& name);
+
+// How a file operation ended. kInUse is Windows' sharing violation: another
+// process holds the file open, and the same call may succeed once it lets go.
+enum class FileResult { kDone, kMissing, kInUse, kFailed };
+
+// Deletes a file.
+FileResult removeFile(const std::string& path);
+
+// A file opened for reading its bytes in order, as they are on disk.
+class InputFile {
+  public:
+    virtual ~InputFile() = default;
+    // Reads up to `size` bytes into `buffer`: the count read, 0 at the end of
+    // the file, or -1 when the read failed.
+    virtual long read(char* buffer, std::size_t size) = 0;
+};
+
+// Opens a file for reading, sharing it with its writer. kMissing only when
+// nothing is at the path; a directory there is kFailed.
+FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& file);
+
+// While one exists, every process the program starts, and theirs, ends when
+// the program is killed. Destroying it before a normal exit lets them live
+// on. Where the program cannot be put under such a watch (it already runs in
+// a job that allows no other), nothing changes.
+class ChildProcessGuard {
+  public:
+    ChildProcessGuard();
+    ~ChildProcessGuard();
+    ChildProcessGuard(const ChildProcessGuard&) = delete;
+    ChildProcessGuard& operator=(const ChildProcessGuard&) = delete;
+
+  private:
+    void* job_ = nullptr;
+};
 
 enum class ProbeResult { kWritten, kExists, kFailed };
 
@@ -50,11 +89,5 @@ enum class ProbeResult { kWritten, kExists, kFailed };
 // ever written or removed. kExists when anything already stands at the path;
 // kWritten only when every byte reached the file and closing succeeded.
 ProbeResult probeNewFile(const std::string& path, const std::string& bytes);
-
-// Opens a file for reading with the Windows run-time's text-mode meaning: a
-// carriage return directly before a line feed is dropped, and a byte 26 ends
-// the input. The returned stream is in a failed state when the file cannot be
-// opened.
-std::unique_ptr<std::istream> openTextInput(const std::string& path);
 
 }  // namespace platform

@@ -9,8 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <streambuf>
 
 namespace platform {
 
@@ -26,62 +24,26 @@ namespace {
 // Windows clock() does (POSIX clock() counts processor time instead).
 const std::int64_t startMilliseconds = monotonicMilliseconds();
 
-// Reads a byte stream as the Windows run-time's text mode does: CR LF becomes
-// LF, a lone CR stays, and byte 26 ends the input.
-class TextModeBuffer : public std::streambuf {
+class DescriptorInput : public InputFile {
   public:
-    explicit TextModeBuffer(std::unique_ptr<std::filebuf> source) : source_(std::move(source)) {}
+    explicit DescriptorInput(int file) : file_(file) {}
+    ~DescriptorInput() override { close(file_); }
 
-  protected:
-    int_type underflow() override {
-        if (gptr() < egptr()) {
-            return traits_type::to_int_type(*gptr());
-        }
-        std::size_t count = 0;
-        while (count == 0 && !ended_) {
-            std::streamsize read = source_->sgetn(raw_, sizeof(raw_));
-            for (std::streamsize i = 0; i < read && !ended_; ++i) {
-                char byte = raw_[i];
-                // A CR is held back until the next byte shows whether it ends a line.
-                if (heldReturn_ && byte != '\n') {
-                    buffer_[count++] = '\r';
-                }
-                heldReturn_ = byte == '\r';
-                if (byte == 26) {
-                    ended_ = true;
-                } else if (!heldReturn_) {
-                    buffer_[count++] = byte;
-                }
-            }
-            if (read <= 0) {
-                ended_ = true;
-                if (heldReturn_) {
-                    buffer_[count++] = '\r';
-                }
-            }
-        }
-        setg(buffer_, buffer_, buffer_ + count);
-        return count == 0 ? traits_type::eof() : traits_type::to_int_type(buffer_[0]);
+    long read(char* buffer, std::size_t size) override {
+        ssize_t got;
+        do {
+            got = ::read(file_, buffer, size);
+        } while (got < 0 && errno == EINTR);
+        return static_cast<long>(got);
     }
 
   private:
-    std::unique_ptr<std::filebuf> source_;
-    char raw_[65536];
-    char buffer_[sizeof(raw_) + 1];  // a held CR may precede a whole block
-    bool heldReturn_ = false;
-    bool ended_ = false;
+    int file_;
 };
 
-class TextModeInput : public std::istream {
-  public:
-    explicit TextModeInput(std::unique_ptr<std::filebuf> source)
-        : std::istream(nullptr), buffer_(std::move(source)) {
-        rdbuf(&buffer_);
-    }
-
-  private:
-    TextModeBuffer buffer_;
-};
+FileResult fileResult(int error) {
+    return error == ENOENT || error == ENOTDIR ? FileResult::kMissing : FileResult::kFailed;
+}
 
 }  // namespace
 
@@ -122,8 +84,12 @@ bool fileStatus(const std::string& path) {
     return stat(path.c_str(), &status) == 0;
 }
 
-void removeFile(const std::string& path) {
-    unlink(path.c_str());
+bool hasEnvironmentVariable(const std::string& name) {
+    return !name.empty() && std::getenv(name.c_str()) != nullptr;
+}
+
+FileResult removeFile(const std::string& path) {
+    return unlink(path.c_str()) == 0 ? FileResult::kDone : fileResult(errno);
 }
 
 ProbeResult probeNewFile(const std::string& path, const std::string& bytes) {
@@ -144,17 +110,25 @@ ProbeResult probeNewFile(const std::string& path, const std::string& bytes) {
     return ok ? ProbeResult::kWritten : ProbeResult::kFailed;
 }
 
-std::unique_ptr<std::istream> openTextInput(const std::string& path) {
+FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& file) {
+    int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return fileResult(errno);
+    }
     // Windows cannot open a directory as a file; POSIX can, so refuse it here.
     struct stat status;
-    bool directory = stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-    auto file = std::make_unique<std::filebuf>();
-    bool opened = !directory && file->open(path, std::ios::in | std::ios::binary) != nullptr;
-    auto stream = std::make_unique<TextModeInput>(std::move(file));
-    if (!opened) {
-        stream->setstate(std::ios::failbit);
+    if (fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
+        close(descriptor);
+        return FileResult::kFailed;
     }
-    return stream;
+    file = std::make_unique<DescriptorInput>(descriptor);
+    return FileResult::kDone;
 }
+
+// POSIX has no job objects, and the native build serves only development:
+// its children are left as they are.
+ChildProcessGuard::ChildProcessGuard() {}
+
+ChildProcessGuard::~ChildProcessGuard() {}
 
 }  // namespace platform

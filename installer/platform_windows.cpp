@@ -3,9 +3,9 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <vector>
 
 namespace platform {
@@ -77,7 +77,69 @@ std::int64_t monotonicMilliseconds() {
     return static_cast<std::int64_t>(GetTickCount64());
 }
 
+namespace {
+
+bool isFile(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool isAbsolute(const std::wstring& path) {
+    return (path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/')) ||
+           path.compare(0, 2, L"\\\\") == 0;
+}
+
+// The run-time starts COMSPEC, or "cmd.exe" by name, which Windows looks for
+// in the current directory first: a cmd.exe planted there would run the
+// setup command. Anything but an absolute path to a file is replaced by the
+// system's own interpreter, which the setup then inherits as its COMSPEC too.
+void settleInterpreter() {
+    const wchar_t* comspec = _wgetenv(L"COMSPEC");
+    if (comspec && isAbsolute(comspec) && isFile(comspec)) {
+        return;
+    }
+    wchar_t system[MAX_PATH] = {};
+    UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        _wputenv((L"COMSPEC=" + std::wstring(system) + L"\\cmd.exe").c_str());
+    }
+}
+
+FileResult fileResult(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return FileResult::kMissing;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            return FileResult::kInUse;
+        default:
+            return FileResult::kFailed;
+    }
+}
+
+class HandleInput : public InputFile {
+  public:
+    explicit HandleInput(HANDLE file) : file_(file) {}
+    ~HandleInput() override { CloseHandle(file_); }
+
+    long read(char* buffer, std::size_t size) override {
+        DWORD got = 0;
+        DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+        if (!ReadFile(file_, buffer, want, &got, nullptr)) {
+            return -1;
+        }
+        return static_cast<long>(got);
+    }
+
+  private:
+    HANDLE file_;
+};
+
+}  // namespace
+
 int runCommand(const std::string& command) {
+    settleInterpreter();
     return std::system(command.c_str());
 }
 
@@ -86,11 +148,59 @@ bool fileStatus(const std::string& path) {
     return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void removeFile(const std::string& path) {
+bool hasEnvironmentVariable(const std::string& name) {
+    return !name.empty() && GetEnvironmentVariableA(name.c_str(), nullptr, 0) > 0;
+}
+
+FileResult removeFile(const std::string& path) {
     std::wstring wide = longPath(path);
-    if (!wide.empty()) {
-        DeleteFileW(wide.c_str());
+    if (wide.empty()) {
+        return FileResult::kFailed;
     }
+    return DeleteFileW(wide.c_str()) ? FileResult::kDone : fileResult(GetLastError());
+}
+
+FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& file) {
+    std::wstring wide = longPath(path);
+    if (wide.empty()) {
+        return FileResult::kFailed;
+    }
+    // Shared for writing and deletion, so that the setup (or what it left
+    // running) is never stopped by this reader.
+    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return fileResult(GetLastError());
+    }
+    file = std::make_unique<HandleInput>(handle);
+    return FileResult::kDone;
+}
+
+ChildProcessGuard::ChildProcessGuard() {
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (!job) {
+        return;
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    // The handle is the program's alone: when the program dies it closes, and
+    // the limit ends every process in the job.
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) ||
+        !AssignProcessToJobObject(job, GetCurrentProcess())) {
+        CloseHandle(job);
+        return;
+    }
+    job_ = job;
+}
+
+ChildProcessGuard::~ChildProcessGuard() {
+    if (!job_) {
+        return;
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+    CloseHandle(job_);
 }
 
 ProbeResult probeNewFile(const std::string& path, const std::string& bytes) {
@@ -111,18 +221,6 @@ ProbeResult probeNewFile(const std::string& path, const std::string& bytes) {
               written == bytes.size();
     ok = CloseHandle(file) && ok;
     return ok ? ProbeResult::kWritten : ProbeResult::kFailed;
-}
-
-// Text mode: the run-time itself drops the CR of CR LF and stops at byte 26.
-std::unique_ptr<std::istream> openTextInput(const std::string& path) {
-    std::wstring wide = longPath(path);
-    auto stream = std::make_unique<std::ifstream>();
-    if (wide.empty()) {
-        stream->setstate(std::ios::failbit);
-    } else {
-        stream->open(wide.c_str(), std::ios::in);
-    }
-    return stream;
 }
 
 }  // namespace platform

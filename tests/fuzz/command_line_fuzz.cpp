@@ -104,10 +104,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(out.empty() && err.empty());
         check(endsInExeAnyCase(options.setupPath));
         check(options.language.empty() || options.language == "e" || options.language == "g");
-        // The stand-in's file system decides; the reader must have asked it.
-        check(pathExists(arguments[1]));
-        // A quote would end the quoting of the setup command early.
-        check(arguments[1].find('"') == std::string::npos);
+        // The stand-in's file system decides, about the path that runs.
+        check(pathExists(options.setupPath));
+        // A quote would end the quoting of the setup command early; the
+        // interpreter would cut the path at a control character.
+        for (char c : options.setupPath + arguments[1]) {
+            check(c != '"' && !(c >= 1 && c <= 31));
+        }
+        // No option may carry a line break into the argument table.
+        for (std::size_t i = 2; i < arguments.size(); ++i) {
+            check(arguments[i].find_first_of("\r\n") == std::string::npos);
+        }
     } else if (exitCode == kExitSuccess) {
         // Stopping with success is the help: the usage on the output only.
         check(out == usage && err.empty());

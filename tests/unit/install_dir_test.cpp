@@ -126,6 +126,37 @@ TEST(InstallDir, AbsolutePathRuleSamples) {
     }
 }
 
+// What the interpreter or Windows would turn into another path.
+TEST(InstallDir, TextsThatWouldNotStayAsGiven) {
+    setenv("QIX_DEFINED", "x", 1);
+    struct Case {
+        const char* text;
+        bool controlOrQuote;
+        bool variable;
+        bool renamed;
+    } cases[] = {
+        {"C:\\Apps\\Zev", false, false, false},
+        {"C:\\a\tb", true, false, false},
+        {"C:\\a\nb\\..", true, false, false},
+        {"C:\\a\"b", true, false, false},
+        {"C:\\100% off\\%NO_SUCH_NAME%", false, false, false},
+        {"C:\\%QIX_DEFINED%", false, true, false},
+        {"C:\\%QIX_DEFINED:~0,1%", false, true, false},
+        {"C:\\50% %QIX_DEFINED%", false, true, false},
+        {"C:\\%cd%\\x", false, true, false},
+        {"C:\\%", false, false, false},
+        {"C:\\trail \\", false, false, true},
+        {"C:\\mid \\sub", false, false, true},
+        {"C:/dots../sub", false, false, true},
+        {"C:\\a.b\\.\\..\\ c\\", false, false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.controlOrQuote, holdsControlCharacterOrQuote(c.text)) << c.text;
+        EXPECT_EQ(c.variable, holdsDefinedVariable(c.text)) << c.text;
+        EXPECT_EQ(c.renamed, hasComponentWindowsRenames(c.text)) << c.text;
+    }
+}
+
 TEST(InstallDir, ResolveRejectsWhatIsNotAnAbsoluteDrivePath) {
     // The native build has no Program Files folder, so the default is rejected too.
     for (std::string directory : {"", "C:Apps", "sub\\dir", "\\\\server\\share", "'C:\\Apps'"}) {

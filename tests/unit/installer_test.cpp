@@ -1,5 +1,6 @@
 #include "installer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -60,32 +61,44 @@ TEST(Installer, LogPathLiesInsideTheDirectory) {
     EXPECT_EQ("C:\\install10-0.log", composeLogPath("C:\\", 1, 0, 0));
 }
 
-// The relay on the native build: the log's bytes in, the error stream out.
+// A log read as the Windows run-time's text mode reads it, from its bytes to
+// the error stream; it is removed only when the relay reached its real end.
 TEST(Installer, RelaySamples) {
     struct Case {
         std::string log;
         std::string relayed;
+        bool removed;
     } cases[] = {
-        {"", ""},
-        {"one\ntwo\n", "one\ntwo\n"},
-        {"one\r\ntwo\r\n", "one\ntwo\n"},
-        {"last without end", "last without end\n"},
-        {"a\rb\r\r\nc\r", "a\rb\r\nc\r\n"},
-        {"\n\nx\n", "\n\nx\n"},
+        {"", "", true},
+        {"one\ntwo\n", "one\ntwo\n", true},
+        {"one\r\ntwo\r\n", "one\ntwo\n", true},
+        {"last without end", "last without end\n", true},
+        {"a\rb\r\r\nc\r", "a\rb\r\nc\r\n", true},
+        {"\n\nx\n", "\n\nx\n", true},
+        // Byte 26 ends the text; what stands behind it is never relayed.
         {"before\x1a"
          "after\nmore\n",
-         "before\n"},
+         "before\n", false},
         {"line\n\x1a"
          "after",
-         "line\n"},
-        {std::string("nul\0byte\n", 9), std::string("nul\0byte\n", 9)},
-        {std::string(10000, 'x') + "\r", std::string(10000, 'x') + "\r\n"},
+         "line\n", false},
+        {"done\n\x1a", "done\n", true},
+        // UTF-16: the letter U+041A is the bytes 1A 04.
+        {std::string("\xff\xfe"
+                     "a\0\x1a\x04\n\0",
+                     8),
+         std::string("\xff\xfe"
+                     "a\0\n",
+                     5),
+         false},
+        {std::string("nul\0byte\n", 9), std::string("nul\0byte\n", 9), true},
+        {std::string(10000, 'x') + "\r", std::string(10000, 'x') + "\r\n", true},
         // A CR LF split across two reads of the file.
-        {std::string(65535, 'a') + "\r\nb\n", std::string(65535, 'a') + "\nb\n"},
-        {std::string(65535, 'a') + "\r\x1a", std::string(65535, 'a') + "\r\n"},
+        {std::string(65535, 'a') + "\r\nb\n", std::string(65535, 'a') + "\nb\n", true},
+        {std::string(65535, 'a') + "\r\x1a", std::string(65535, 'a') + "\r\n", true},
         {"a\r\x1a"
          "b",
-         "a\r\n"},
+         "a\r\n", false},
     };
     for (const Case& c : cases) {
         TempDir temp;
@@ -94,7 +107,48 @@ TEST(Installer, RelaySamples) {
         std::ostringstream err;
         EXPECT_FALSE(waitForSetupAndRelayLog(log, err));
         EXPECT_EQ(c.relayed, err.str());
-        EXPECT_TRUE(std::filesystem::is_empty(temp.path())) << "marker and log removed";
+        EXPECT_EQ(!c.removed, std::filesystem::exists(log)) << c.relayed;
+        EXPECT_FALSE(std::filesystem::exists(log + ".ready"));
+    }
+}
+
+// A log served in reads of at most `chunk` bytes; the read numbered `failAt`
+// (from 1) fails.
+class StringInput : public platform::InputFile {
+  public:
+    StringInput(std::string bytes, std::size_t chunk = 1 << 20, int failAt = 0)
+        : bytes_(std::move(bytes)), chunk_(chunk), failAt_(failAt) {}
+
+    long read(char* buffer, std::size_t size) override {
+        if (++reads_ == failAt_) {
+            return -1;
+        }
+        std::size_t count = std::min({size, chunk_, bytes_.size() - at_});
+        std::memcpy(buffer, bytes_.data() + at_, count);
+        at_ += count;
+        return static_cast<long>(count);
+    }
+
+  private:
+    std::string bytes_;
+    std::size_t chunk_;
+    int failAt_;
+    int reads_ = 0;
+    std::size_t at_ = 0;
+};
+
+// A read that fails part way: what was read before it is relayed, and the
+// relay does not count as complete.
+TEST(Installer, ReadFailureEndsTheRelayIncomplete) {
+    struct Case {
+        int failAt;
+        std::string relayed;
+    } cases[] = {{1, ""}, {2, "one\ntw\n"}, {3, "one\ntwo\nthre\n"}, {4, "one\ntwo\nthree\n"}};
+    for (const Case& c : cases) {
+        StringInput log("one\ntwo\nthree\n", 6, c.failAt);
+        std::ostringstream err;
+        EXPECT_FALSE(relayLog(log, err)) << c.failAt;
+        EXPECT_EQ(c.relayed, err.str()) << c.failAt;
     }
 }
 
@@ -105,7 +159,7 @@ TEST(Installer, LongLinesAreRelayedInPiecesWithTheSameBytes) {
     for (std::size_t length : {piece - 1, piece, piece + 1, 2 * piece, 3 * piece + 17}) {
         for (const char* tail : {"", "\n", "\nshort\n", "\n\n"}) {
             std::string log = std::string(length, 'x') + tail + std::string(length, 'y');
-            std::istringstream in(log);
+            StringInput in(log);
             std::ostringstream err;
             EXPECT_TRUE(relayLog(in, err));
             std::istringstream whole(log);
@@ -146,14 +200,16 @@ class CountingBuffer : public std::streambuf {
     }
 };
 
-TEST(Installer, EachLineIsOneWriteAndOneFlush) {
+// Whole lines go out together, one write and one flush per piece, and the
+// last line without a line end in one more.
+TEST(Installer, WholeLinesShareOneWriteAndOneFlush) {
     CountingBuffer buffer;
     std::ostream err(&buffer);
-    std::istringstream in("first\n\nthird\r\nlast");
+    StringInput in("first\n\nthird\r\nlast");
     EXPECT_TRUE(relayLog(in, err));
-    EXPECT_EQ("first\n\nthird\r\nlast\n", buffer.bytes);
-    EXPECT_EQ(4, buffer.writes);
-    EXPECT_EQ(4, buffer.flushes);
+    EXPECT_EQ("first\n\nthird\nlast\n", buffer.bytes);
+    EXPECT_EQ(2, buffer.writes);
+    EXPECT_EQ(2, buffer.flushes);
 }
 
 // A log that did not reach the error stream in full stays where it is.
@@ -220,13 +276,23 @@ TEST(Installer, StaleLogIsRemovedBeforeLaunch) {
                              std::distance(std::filesystem::directory_iterator(temp.path()), {})));
 }
 
-TEST(Installer, MissingLogIsNotRelayed) {
+// Only an empty log path means no log: something there that cannot be read
+// is reported, fails the run and stays.
+TEST(Installer, WhatStandsAtTheLogPathDecides) {
     TempDir temp;
     temp.file("install.log.ready");
     std::ostringstream err;
     EXPECT_TRUE(waitForSetupAndRelayLog(temp.path() + "/install.log", err));
     EXPECT_EQ("", err.str());
     EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+
+    std::string log = temp.path() + "/install.log";
+    std::filesystem::create_directory(log);
+    temp.file("install.log.ready");
+    EXPECT_FALSE(waitForSetupAndRelayLog(log, err));
+    EXPECT_EQ("Can not read log " + log + "\n", err.str());
+    EXPECT_TRUE(std::filesystem::is_directory(log));
+    EXPECT_FALSE(std::filesystem::exists(log + ".ready"));
 }
 
 TEST(Installer, CommandLineGivesTheRunValues) {
@@ -234,6 +300,7 @@ TEST(Installer, CommandLineGivesTheRunValues) {
     std::string setup = temp.file("setup.exe");
     std::string bare = temp.file("setup");
     std::string other = temp.file("setup.msi");
+    temp.file("setup.msi.exe");
     std::string upper = temp.file("SETUP.EXE");
     struct Case {
         std::vector<std::string> arguments;
@@ -247,8 +314,8 @@ TEST(Installer, CommandLineGivesTheRunValues) {
         {{other, "/DS=1", "/norestart", "/L=  e  "}, other + ".exe", "e", "", true},
         {{upper, "/D= C:\\a b ", "/D=C:\\second", "/DS="}, upper, "", "C:\\a b", true},
         {{setup, "/L=e", "/L=x"}, setup, "e", "", true},
-        // A line break inside an argument makes another line of the argument text.
-        {{setup, "/D=C:\\x\n/L=g"}, setup, "g", "C:\\x", true},
+        // The path that runs: blanks trimmed as the table trims them.
+        {{bare + "  "}, bare + ".exe", "", "", true},
     };
     for (const Case& c : cases) {
         std::vector<std::string> arguments{"prog"};
