@@ -52,8 +52,14 @@ TEST(CommandLine, Samples) {
          "",
          "Path not found: missing.exe\nFirst parameter must be setup path\n"},
         {{"", "/L=e"}, 255, "", "Path not found: \nFirst parameter must be setup path\n"},
-        // A directory passes the first-argument check; the relative /D= stops the run next.
-        {{"{dir}", "/D=rel\\dir"}, 255, "", kNotAbsolute},
+        // The first-argument check looks at the path that runs, ".exe" appended:
+        // the directory does not pass, the setup without its ending does, and
+        // the relative /D= stops the run next.
+        {{"{dir}", "/D=rel\\dir"},
+         255,
+         "",
+         "Path not found: {dir}\nFirst parameter must be setup path\n"},
+        {{"{dir}/setup", "/D=rel\\dir"}, 255, "", kNotAbsolute},
         {{"{setup}", "/x"}, 255, "", "Invalid parameter \"/x\"\n"},
         {{"{setup}", "/l=e"}, 255, "", "Invalid parameter \"/l=e\"\n"},
         {{"{setup}", "-L=e"}, 255, "", "Invalid parameter \"-L=e\"\n"},

@@ -51,17 +51,42 @@ TEST_F(Fault, SpecialCharactersReachTheSetupIntact) {
     }
 }
 
-// The failures below never see the marker, so each waits out the 10 s limit.
-TEST_F(Fault, InterpreterThatCannotStart) {
+// The interpreter is COMSPEC only when that names a file by its absolute
+// path; otherwise the system's own, never a cmd.exe planted in the current
+// directory. Wine takes COMSPEC from its registry, so only cmd.exe can set it.
+TEST_F(Fault, PlantedInterpreterNeverRuns) {
     std::string setup = bench.hostPath(bench.installSetup());
-    // Wine takes COMSPEC from its registry, so only cmd.exe can set it.
-    Outcome outcome = bench.runInCmd(
-        "set COMSPEC=C:\\missing\\cmd.exe&& set QIX_SETUP_RECORD=" + bench.hostPath(record) +
-        "&& " + bench.hostPath(bench.program()) + " " + setup + " /D=" + win("app"));
-    EXPECT_EQ(255, outcome.exitCode);
-    EXPECT_EQ("", outcome.out + outcome.err);
-    EXPECT_FALSE(exists(record));
-    EXPECT_EQ(Names{}, listDir(linux("app")));
+    std::string planted = bench.hostPath(bench.installSetup("cmd.exe"));
+    struct Case {
+        std::string comspec;
+        bool plantedRuns;
+    } cases[] = {
+        {"", false},
+        {"cmd.exe", false},
+        {"C:\\missing\\cmd.exe", false},
+        {planted, true},
+    };
+    for (const Case& c : cases) {
+        Outcome outcome = bench.runInCmd(
+            "set COMSPEC=" + c.comspec + "&& set QIX_SETUP_RECORD=" + bench.hostPath(record) +
+            "&& " + bench.hostPath(bench.program()) + " " + setup + " /D=" + win("app"));
+        EXPECT_EQ(0, outcome.exitCode) << c.comspec;
+        EXPECT_EQ("", outcome.out + outcome.err) << c.comspec;
+        std::string received = readFile(record);
+        EXPECT_EQ(!c.plantedRuns, received.compare(0, setup.size() + 4, setup + " /S ") == 0)
+            << c.comspec << ": " << received;
+        EXPECT_EQ(Names{}, listDir(linux("app")));
+        fs::remove(record);
+    }
+}
+
+// cmd drops a leading '@' from an unquoted program: "@s.exe" would run s.exe.
+TEST_F(Fault, LeadingAtSignRunsThatSetup) {
+    bench.installSetup("s.exe");
+    bench.installSetup("@s.exe");
+    Outcome outcome = runRecorded({"@s.exe", "/D=" + win("app")});
+    EXPECT_EQ(0, outcome.exitCode) << outcome.err;
+    EXPECT_EQ("\"@s.exe\" /S ", readFile(record).substr(0, 12));
 }
 
 TEST_F(Fault, SetupThatCrashes) {
@@ -74,19 +99,24 @@ TEST_F(Fault, SetupThatCrashes) {
 }
 
 TEST_F(Fault, LogPathTakenByADirectory) {
-    // The setup leaves a directory where its log belongs: the program must
-    // neither relay nor remove what stands there.
+    // The setup leaves a directory where its log belongs: no log to read is
+    // not the same as no log, and what stands there is left alone.
     std::string setup = bench.hostPath(bench.installSetup());
     Outcome outcome =
         runRecorded({setup, "/D=" + win("app")}, {{"QIX_SETUP_LOG_AS_DIRECTORY", "1"}});
-    EXPECT_EQ(0, outcome.exitCode);
-    EXPECT_EQ("", outcome.out + outcome.err);
+    EXPECT_EQ(255, outcome.exitCode);
     std::string log = parseSetupSwitches(readFile(record)).logPath;
+    EXPECT_EQ(bench.lines("Can not read log " + log + "\n"), outcome.out + outcome.err);
     EXPECT_EQ(Names{log.substr(log.rfind('\\') + 1)}, listDir(linux("app")));
 }
 
-TEST_F(Fault, LongArgumentsAndLineBreaksAndHighBytes) {
+// What the interpreter or Windows would turn into something else is refused
+// before anything is created or run.
+TEST_F(Fault, RefusedBeforeAnythingRuns) {
     std::string setup = bench.hostPath(bench.installSetup());
+    bench.installSetup("adv.exe");
+    bench.writeFile("foo", "");
+    std::string notFound = "\nFirst parameter must be setup path\n";
     // A Windows command line holds at most 32,767 characters.
     std::string longText(32000, 'x');
     std::string umlaut = "\xc3\xa4\xc3\xb6\xc3\xbc";
@@ -94,25 +124,46 @@ TEST_F(Fault, LongArgumentsAndLineBreaksAndHighBytes) {
         std::vector<std::string> arguments;
         std::string err;
     } cases[] = {
-        {{longText}, "Path not found: " + longText + "\nFirst parameter must be setup path\n"},
+        {{longText}, "Path not found: " + longText + notFound},
         {{setup, "/" + longText}, "Invalid parameter \"/" + longText + "\"\n"},
         {{setup, "/D=C:\\" + longText}, "Can not create directory C:\\" + longText + "\n"},
-        // A line break inside an argument makes a line of its own for the table.
-        {{setup, "/D=" + win("app") + "\n/L=q"}, "Invalid parameter \"/L=q\"\n"},
+        // The existence test resolves "\.." where cmd or the table would cut.
+        {{win("evil.exe\t\\..\\adv.exe")},
+         "Path not found: " + win("evil.exe\t\\..\\adv.exe") + notFound},
+        {{win("evil\n\\..\\adv.exe")}, "Path not found: " + win("evil\n\\..\\adv.exe") + notFound},
+        {{win("evil\r\\..\\adv.exe")}, "Path not found: " + win("evil\r\\..\\adv.exe") + notFound},
+        // The path that runs is the one with ".exe" appended.
+        {{win("foo")}, "Path not found: " + win("foo") + notFound},
+        // cmd would expand a defined variable, in quotes too.
+        {{win("%QIX_X%\\..\\setup.exe")},
+         "Path not found: " + win("%QIX_X%\\..\\setup.exe") + notFound},
+        {{setup, "/D=" + win("%QIX_X%")}, "Can not create directory " + win("%QIX_X%") + "\n"},
+        // A line break would make a table line of its own.
+        {{setup, "/L=g\n[x]", "/D=" + win("app")}, "Invalid parameter \"/L=g\n[x]\"\n"},
+        {{setup, "/D=" + win("app") + "\n/L=g"},
+         "Invalid parameter \"/D=" + win("app") + "\n/L=g\"\n"},
         {{setup, "/x\ny"}, "Invalid parameter \"/x\ny\"\n"},
+        // Windows drops a trailing blank or dot from a name.
+        {{setup, "/D=" + win("app\\trail \\")},
+         "Can not create directory " + win("app\\trail \\") + "\n"},
+        {{setup, "/D=" + win("app\\mid \\sub")},
+         "Can not create directory " + win("app\\mid \\sub") + "\n"},
+        {{setup, "/D=" + win("app\\dots..\\sub")},
+         "Can not create directory " + win("app\\dots..\\sub") + "\n"},
         {{"Z:\\" + umlaut + "\\setup", "/L=" + umlaut},
-         "Path not found: Z:\\" + umlaut + "\\setup\nFirst parameter must be setup path\n"},
+         "Path not found: Z:\\" + umlaut + "\\setup" + notFound},
         {{setup, "/DS=" + umlaut}, "Invalid parameter \"/DS=" + umlaut + "\"\n"},
         {{setup, "/L=" + umlaut, "/DS=" + umlaut}, "Invalid parameter \"/L=" + umlaut + "\"\n"},
     };
     for (const Case& c : cases) {
-        Outcome outcome = runRecorded(c.arguments);
-        EXPECT_EQ(255, outcome.exitCode);
+        Outcome outcome = runRecorded(c.arguments, {{"QIX_X", "elsewhere"}});
+        EXPECT_EQ(255, outcome.exitCode) << c.err;
         EXPECT_EQ("", outcome.out);
         EXPECT_EQ(bench.lines(c.err), outcome.err);
     }
     EXPECT_FALSE(exists(record));
-    EXPECT_EQ(Names{}, listDir(linux("app")));
+    EXPECT_FALSE(exists(linux("app")));
+    EXPECT_FALSE(exists(linux("elsewhere")));
 }
 
 TEST_F(Fault, NonLatinDirectoryIsCreatedAndPassedIntact) {

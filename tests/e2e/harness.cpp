@@ -145,9 +145,18 @@ Outcome Bench::run(const std::vector<std::string>& arguments,
     return spawn(argv, environment, errStream);
 }
 
+Outcome Bench::runKilledWhen(const std::vector<std::string>& arguments,
+                             const std::map<std::string, std::string>& environment,
+                             const std::function<bool()>& killWhen) const {
+    std::vector<std::string> argv{kWine, program()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return spawn(argv, environment, ErrStream::kCaptured, killWhen);
+}
+
 Outcome Bench::runInCmd(const std::string& commandLine,
                         const std::map<std::string, std::string>& environment) const {
-    return spawn({kWine, "cmd", "/c", commandLine}, environment);
+    // By its full path: a test may plant a cmd.exe in the working folder.
+    return spawn({kWine, "C:\\windows\\system32\\cmd.exe", "/c", commandLine}, environment);
 }
 
 Outcome Bench::runUnderWine(const std::vector<std::string>& arguments) const {
@@ -157,8 +166,8 @@ Outcome Bench::runUnderWine(const std::vector<std::string>& arguments) const {
 }
 
 Outcome Bench::spawn(std::vector<std::string> argv,
-                     const std::map<std::string, std::string>& environment,
-                     ErrStream errStream) const {
+                     const std::map<std::string, std::string>& environment, ErrStream errStream,
+                     const std::function<bool()>& killWhen) const {
     std::vector<char*> raw;
     for (std::string& argument : argv) {
         raw.push_back(&argument[0]);
@@ -218,6 +227,9 @@ Outcome Bench::spawn(std::vector<std::string> argv,
     int status = 0;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunLimitSeconds);
     while (waitpid(child, &status, WNOHANG) == 0) {
+        if (killWhen && killWhen()) {
+            kill(child, SIGKILL);
+        }
         if (std::chrono::steady_clock::now() > deadline) {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);

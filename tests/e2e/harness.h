@@ -3,6 +3,7 @@
 // the Linux side sees it.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -50,6 +51,12 @@ class Bench {
                 const std::map<std::string, std::string>& environment = {},
                 ErrStream errStream = ErrStream::kCaptured) const;
 
+    // Runs the installer as run() does and kills it (SIGKILL, as a deployment
+    // tool's time limit does) as soon as `killWhen` is true.
+    Outcome runKilledWhen(const std::vector<std::string>& arguments,
+                          const std::map<std::string, std::string>& environment,
+                          const std::function<bool()>& killWhen) const;
+
     // Runs a command line in Wine's cmd.exe, for what only it can set up.
     Outcome runInCmd(const std::string& commandLine,
                      const std::map<std::string, std::string>& environment = {}) const;
@@ -64,7 +71,8 @@ class Bench {
   private:
     Outcome spawn(std::vector<std::string> argv,
                   const std::map<std::string, std::string>& environment,
-                  ErrStream errStream = ErrStream::kCaptured) const;
+                  ErrStream errStream = ErrStream::kCaptured,
+                  const std::function<bool()>& killWhen = {}) const;
 
     Target target_;
     std::string dir_;

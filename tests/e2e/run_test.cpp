@@ -331,34 +331,107 @@ TEST_F(Run, CommandForEveryLanguageAndShortcut) {
     EXPECT_EQ(Names{}, listDir(linux("target")));
 }
 
+// The log as text mode reads it; it is removed only when the relay reached
+// its real end, so a log cut short at a byte 26 stays.
 TEST_F(Run, LogsAreRelayedLineByLineThenRemoved) {
     struct Case {
         const char* name;
         std::string log;
         std::string relayed;
+        bool stays;
     } cases[] = {
-        {"CR LF lines", "first line\r\nsecond line\r\n", "first line\nsecond line\n"},
-        {"last line without a line feed", "one\nlast", "one\nlast\n"},
-        {"empty log", "", ""},
+        {"CR LF lines", "first line\r\nsecond line\r\n", "first line\nsecond line\n", false},
+        {"last line without a line feed", "one\nlast", "one\nlast\n", false},
+        {"empty log", "", "", false},
         {"byte 26 ends the log",
          "kept\npart\x1a"
          "dropped\nalso dropped\n",
-         "kept\npart\n"},
-        {"lone CR and blank lines", "a\rb\n\n\nc\n", "a\rb\n\n\nc\n"},
+         "kept\npart\n", true},
+        {"byte 26 as the last byte", "kept\n\x1a", "kept\n", false},
+        // U+041A is the bytes 1A 04 in UTF-16.
+        {"UTF-16 log", std::string("\xff\xfeO\0K\0 \0\x1a\x04\n\0", 12),
+         std::string("\xff\xfeO\0K\0 \0\n", 9), true},
+        {"lone CR and blank lines", "a\rb\n\n\nc\n", "a\rb\n\n\nc\n", false},
         {"CR before byte 26",
          "a\r\x1a"
          "b\n",
-         "a\r\n"},
-        {"CR at the end", "a\r", "a\r\n"},
-        {"bytes above 127", "Fehler: Datei \xc3\xa4 fehlt\n", "Fehler: Datei \xc3\xa4 fehlt\n"},
+         "a\r\n", true},
+        {"CR at the end", "a\r", "a\r\n", false},
+        {"bytes above 127", "Fehler: Datei \xc3\xa4 fehlt\n", "Fehler: Datei \xc3\xa4 fehlt\n",
+         false},
     };
     for (const Case& c : cases) {
         Outcome outcome = install({"/D=" + win("app")}, withLog(c.log));
         EXPECT_EQ(255, outcome.exitCode) << c.name;
         EXPECT_EQ("", outcome.out) << c.name;
         EXPECT_EQ(bench.lines(c.relayed), outcome.err) << c.name;
-        EXPECT_EQ(Names{}, listDir(linux("app"))) << c.name;
+        std::string log = logPathIn(recorded());
+        std::string name = log.substr(log.rfind('\\') + 1);
+        EXPECT_EQ(c.stays ? Names{name} : Names{}, listDir(linux("app"))) << c.name;
+        if (c.stays) {
+            EXPECT_EQ(c.log, readFile(linux("app/" + name))) << c.name;
+            fs::remove(linux("app/" + name));
+        }
     }
+}
+
+// A log or marker that a process the setup left running still holds: the
+// log is read once it is let go within the wait, else reported and kept; the
+// marker is removed once it is let go.
+TEST_F(Run, FilesStillHeldByTheSetupsChild) {
+    const std::string failure = "ERROR: installation failed\n";
+    struct Case {
+        const char* name;
+        Environment environment;
+        int exitCode;
+        bool reported;  // "Can not read log", the log kept
+    } cases[] = {
+        {"log held 1.5 s", withLog(failure, {{"QIX_SETUP_HOLD_LOG_MS", "1500"}}), 255, false},
+        {"marker held 1 s", {{"QIX_SETUP_HOLD_MARKER_MS", "1000"}}, 0, false},
+        {"log held past the wait", withLog(failure, {{"QIX_SETUP_HOLD_LOG_MS", "11000"}}), 255,
+         true},
+    };
+    for (const Case& c : cases) {
+        Outcome outcome = install({"/D=" + win("app")}, c.environment);
+        EXPECT_EQ(c.exitCode, outcome.exitCode) << c.name;
+        std::string log = logPathIn(recorded());
+        std::string name = log.substr(log.rfind('\\') + 1);
+        if (c.reported) {
+            EXPECT_EQ(bench.lines("Can not read log " + log + "\n"), outcome.err) << c.name;
+            EXPECT_EQ(Names{name}, listDir(linux("app"))) << c.name;
+            EXPECT_EQ(failure, readFile(linux("app/" + name))) << c.name;
+        } else {
+            EXPECT_EQ(bench.lines(c.exitCode == 0 ? "" : failure), outcome.err) << c.name;
+            EXPECT_EQ(Names{}, listDir(linux("app"))) << c.name;
+        }
+        EXPECT_EQ("", outcome.out) << c.name;
+    }
+}
+
+// A deployment tool's time limit kills the program: the setup's whole process
+// tree goes with it. A normal end leaves what the setup started on purpose
+// running.
+TEST_F(Run, KilledProgramTakesItsSetupAlong) {
+    std::string done = linux("setup-done");
+    Outcome killed = bench.runKilledWhen({setup, "/D=" + win("app")},
+                                         {{"QIX_SETUP_RECORD", win("record.txt")},
+                                          {"QIX_SETUP_SLEEP_MS", "3000"},
+                                          {"QIX_SETUP_MARKER", "never"},
+                                          {"QIX_SETUP_DONE", win("setup-done")}},
+                                         [&] { return exists(record); });
+    EXPECT_NE(0, killed.exitCode);
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    EXPECT_FALSE(exists(done)) << "the setup ran on after the program was killed";
+
+    std::string lived = linux("lived");
+    Outcome normal = install({"/D=" + win("app")}, {{"QIX_SETUP_DETACHED_FILE", win("lived")},
+                                                    {"QIX_SETUP_DETACHED_MS", "2000"}});
+    EXPECT_EQ(0, normal.exitCode) << normal.err;
+    EXPECT_FALSE(exists(lived));
+    for (int i = 0; i < 50 && !exists(lived); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(exists(lived)) << "the setup's detached child did not outlive the run";
 }
 
 TEST_F(Run, ExitCodeFollowsSetupStatusAndLog) {
@@ -417,9 +490,9 @@ TEST_F(Run, NeitherMarkerNorLogEndsWithSuccessAfterTheLimit) {
 }
 
 TEST_F(Run, SetupThatCannotBeFoundFailsAfterTheWait) {
-    // A folder named like the setup passes the first check, yet the ".exe"
-    // appended to it names nothing.
-    fs::create_directory(linux("nosetup"));
+    // A folder named like the setup, ".exe" included, passes the first check,
+    // yet runs nothing.
+    fs::create_directory(linux("nosetup.exe"));
     Outcome outcome = bench.run({win("nosetup"), "/D=" + win("app")});
     EXPECT_EQ(255, outcome.exitCode);
     EXPECT_EQ("", outcome.out);

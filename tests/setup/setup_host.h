@@ -46,6 +46,33 @@ inline bool createLater(unsigned milliseconds, const std::string& path) {
     CloseHandle(process.hProcess);
     return true;
 }
+
+// Opens `path` sharing nothing and leaves the handle to a detached child that
+// keeps it for `milliseconds`: a helper process of the setup that still holds
+// a file when the setup has ended.
+inline bool holdOpenInChild(const std::string& path, unsigned milliseconds) {
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, &inherit, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string command = std::string("\"") + self + "\" --sleep " + std::to_string(milliseconds);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    bool started =
+        CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE,
+                       DETACHED_PROCESS | CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+    CloseHandle(file);
+    if (started) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    return started;
+}
 #else
 #include <sys/stat.h>
 #include <time.h>
@@ -74,6 +101,24 @@ inline void makeDirectory(const std::string& path) {
 inline void crash() {
     volatile int* nowhere = nullptr;
     *nowhere = 1;
+}
+
+// POSIX shares every file: a child that merely keeps it open stands in.
+inline bool holdOpenInChild(const std::string& path, unsigned milliseconds) {
+    pid_t child = fork();
+    if (child < 0) {
+        return false;
+    }
+    if (child == 0) {
+        setsid();
+        std::FILE* file = std::fopen(path.c_str(), "ab");
+        sleepMilliseconds(milliseconds);
+        if (file) {
+            std::fclose(file);
+        }
+        _exit(0);
+    }
+    return true;
 }
 
 inline bool createLater(unsigned milliseconds, const std::string& path) {

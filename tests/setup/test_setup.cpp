@@ -7,6 +7,12 @@
 //   QIX_SETUP_SLEEP_MS pause before exiting
 //   QIX_SETUP_EXIT     exit code (default 0)
 //   QIX_SETUP_CRASH    when set, dies of an access violation instead
+//   QIX_SETUP_HOLD_LOG_MS, QIX_SETUP_HOLD_MARKER_MS
+//                      a child process holds the log or the marker open,
+//                      sharing nothing, for that long after the setup ends
+//   QIX_SETUP_DETACHED_FILE, QIX_SETUP_DETACHED_MS
+//                      a detached child creates that file after that pause
+//   QIX_SETUP_DONE     file created just before exiting, after the pause
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -22,6 +28,10 @@ std::string environment(const char* name, const char* fallback) {
     return value ? value : fallback;
 }
 
+unsigned milliseconds(const char* name) {
+    return static_cast<unsigned>(std::atoi(environment(name, "0").c_str()));
+}
+
 void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream file(path, std::ios::binary);
     file << bytes;
@@ -33,6 +43,10 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--create-after") {
         sleepMilliseconds(static_cast<unsigned>(std::atoi(argv[2])));
         writeFile(argv[3], "");
+        return 0;
+    }
+    if (argc == 3 && std::string(argv[1]) == "--sleep") {
+        sleepMilliseconds(static_cast<unsigned>(std::atoi(argv[2])));
         return 0;
     }
     std::string raw = rawCommandLine(argc, argv);
@@ -53,6 +67,10 @@ int main(int argc, char** argv) {
     if (!environment("QIX_SETUP_LOG_AS_DIRECTORY", "").empty()) {
         makeDirectory(switches.logPath);
     }
+    unsigned holdLog = milliseconds("QIX_SETUP_HOLD_LOG_MS");
+    if (holdLog > 0) {
+        holdOpenInChild(switches.logPath, holdLog);
+    }
     std::string marker = environment("QIX_SETUP_MARKER", "now");
     std::string markerPath = switches.logPath + ".ready";
     if (marker == "now") {
@@ -60,7 +78,18 @@ int main(int argc, char** argv) {
     } else if (marker != "never") {
         createLater(static_cast<unsigned>(std::atoi(marker.c_str())), markerPath);
     }
-    sleepMilliseconds(
-        static_cast<unsigned>(std::atoi(environment("QIX_SETUP_SLEEP_MS", "0").c_str())));
+    unsigned holdMarker = milliseconds("QIX_SETUP_HOLD_MARKER_MS");
+    if (holdMarker > 0) {
+        holdOpenInChild(markerPath, holdMarker);
+    }
+    std::string detached = environment("QIX_SETUP_DETACHED_FILE", "");
+    if (!detached.empty()) {
+        createLater(milliseconds("QIX_SETUP_DETACHED_MS"), detached);
+    }
+    sleepMilliseconds(milliseconds("QIX_SETUP_SLEEP_MS"));
+    std::string done = environment("QIX_SETUP_DONE", "");
+    if (!done.empty()) {
+        writeFile(done, "");
+    }
     return std::atoi(environment("QIX_SETUP_EXIT", "0").c_str());
 }
