@@ -156,7 +156,10 @@ TEST_F(Fault, RefusedBeforeAnythingRuns) {
         {{setup, "/L=" + umlaut, "/DS=" + umlaut}, "Invalid parameter \"/L=" + umlaut + "\"\n"},
     };
     for (const Case& c : cases) {
-        Outcome outcome = runRecorded(c.arguments, {{"QIX_X", "elsewhere"}});
+        // A directory of the test's own, should a refusal fail to happen.
+        std::vector<std::string> arguments = c.arguments;
+        arguments.push_back("/D=" + win("app"));
+        Outcome outcome = runRecorded(arguments, {{"QIX_X", "elsewhere"}});
         EXPECT_EQ(255, outcome.exitCode) << c.err;
         EXPECT_EQ("", outcome.out);
         EXPECT_EQ(bench.lines(c.err), outcome.err);
