@@ -171,12 +171,13 @@ int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, s
     }
     // A killed program takes the setup's whole process tree with it; a normal
     // end lets what the setup started on purpose live on.
-    platform::ChildProcessGuard children;
+    void* children = platform::bindChildProcesses();
     LaunchResult launch = launchSetup(options.setupPath, options.language, options.desktopShortcut,
                                       options.directory);
     // The wait runs whatever the setup returned, so marker and log are always
     // cleaned up.
     bool logMissing = waitForSetupAndRelayLog(launch.logPath, err);
+    platform::releaseChildProcesses(children);
     // The setup reports problems through its log: any log it leaves fails the run.
     return launch.status == 0 && logMissing ? kExitSuccess : kExitFailure;
 }

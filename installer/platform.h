@@ -67,20 +67,15 @@ class InputFile {
 // nothing is at the path; a directory there is kFailed.
 FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& file);
 
-// While one exists, every process the program starts, and theirs, ends when
-// the program is killed. Destroying it before a normal exit lets them live
-// on. Where the program cannot be put under such a watch (it already runs in
-// a job that allows no other), nothing changes.
-class ChildProcessGuard {
-  public:
-    ChildProcessGuard();
-    ~ChildProcessGuard();
-    ChildProcessGuard(const ChildProcessGuard&) = delete;
-    ChildProcessGuard& operator=(const ChildProcessGuard&) = delete;
+// Puts the program in a job that ends every process it starts from now on,
+// and theirs, when the program is killed. Returns the job for
+// releaseChildProcesses, or nullptr where the program cannot be put in one
+// (it already runs in a job that allows no other) and nothing changes.
+void* bindChildProcesses();
 
-  private:
-    void* job_ = nullptr;
-};
+// Before a normal exit: lets the processes of the job live on after the
+// program, and closes it.
+void releaseChildProcesses(void* job);
 
 enum class ProbeResult { kWritten, kExists, kFailed };
 

@@ -127,8 +127,10 @@ FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& fi
 
 // POSIX has no job objects, and the native build serves only development:
 // its children are left as they are.
-ChildProcessGuard::ChildProcessGuard() {}
+void* bindChildProcesses() {
+    return nullptr;
+}
 
-ChildProcessGuard::~ChildProcessGuard() {}
+void releaseChildProcesses(void*) {}
 
 }  // namespace platform

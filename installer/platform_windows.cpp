@@ -177,10 +177,10 @@ FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& fi
     return FileResult::kDone;
 }
 
-ChildProcessGuard::ChildProcessGuard() {
+void* bindChildProcesses() {
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
     if (!job) {
-        return;
+        return nullptr;
     }
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
@@ -189,18 +189,18 @@ ChildProcessGuard::ChildProcessGuard() {
     if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) ||
         !AssignProcessToJobObject(job, GetCurrentProcess())) {
         CloseHandle(job);
-        return;
+        return nullptr;
     }
-    job_ = job;
+    return job;
 }
 
-ChildProcessGuard::~ChildProcessGuard() {
-    if (!job_) {
+void releaseChildProcesses(void* job) {
+    if (!job) {
         return;
     }
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-    CloseHandle(job_);
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+    CloseHandle(job);
 }
 
 ProbeResult probeNewFile(const std::string& path, const std::string& bytes) {

@@ -56,8 +56,10 @@ FileResult openInputFile(const std::string&, std::unique_ptr<InputFile>&) {
     return FileResult::kMissing;
 }
 
-ChildProcessGuard::ChildProcessGuard() {}
+void* bindChildProcesses() {
+    return nullptr;
+}
 
-ChildProcessGuard::~ChildProcessGuard() {}
+void releaseChildProcesses(void*) {}
 
 }  // namespace platform
