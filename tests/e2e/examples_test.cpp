@@ -3,6 +3,7 @@
 // program and the product's setup.
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -41,11 +42,12 @@ class CmdExample : public ::testing::Test {
     Bench bench{Target::kWindows};
     // Blanks in both paths: the script must quote everything it passes on.
     std::string package = bench.dir() + "/Zev package";
-    std::string log = package + "/install.log";
+    std::string log = driveC() + "/ProgramData/Zev-install.log";
     std::string target = bench.dir() + "/Apps/Zev 2";
 
     // The sample registers itself machine-wide and refuses a second
-    // installation: every test starts and ends on a machine without it.
+    // installation, and the script's log lies outside the package: every test
+    // starts and ends on a machine without either.
     void SetUp() override {
         forgetInstallation();
         fs::create_directories(package);
@@ -59,6 +61,13 @@ class CmdExample : public ::testing::Test {
     void forgetInstallation() const {
         bench.runInCmd(
             "reg delete HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zev /f");
+        setImmutable(log, false);
+        fs::remove(log);
+    }
+
+    static bool setImmutable(const std::string& path, bool on) {
+        return system(("chattr " + std::string(on ? "+i" : "-i") + " '" + path + "' 2>/dev/null")
+                          .c_str()) == 0;
     }
 
     // Calls the script from another one, which then shows the script's exit
@@ -70,8 +79,8 @@ class CmdExample : public ::testing::Test {
         return bench.runInCmd(bench.hostPath(caller));
     }
 
-    Names packageWithLog() const {
-        return {"Qix_Console_Installer.exe", "ZevSetup.exe", "install-zev.cmd", "install.log"};
+    Names packageFiles() const {
+        return {"Qix_Console_Installer.exe", "ZevSetup.exe", "install-zev.cmd"};
     }
 };
 
@@ -81,7 +90,7 @@ TEST_F(CmdExample, InstallsAndEndsWithZero) {
     EXPECT_EQ(bench.lines("Zev installed in " + directory + "\nscript exit code 0\n"), outcome.out);
     EXPECT_EQ("", outcome.err);
     EXPECT_EQ("", readFile(log));
-    EXPECT_EQ(packageWithLog(), listDir(package));
+    EXPECT_EQ(packageFiles(), listDir(package));
     EXPECT_TRUE(exists(target + "/Zev.exe"));
     EXPECT_EQ(Names{}, runFilesIn(target));
 }
@@ -98,7 +107,7 @@ TEST_F(CmdExample, ShowsTheSetupsLogAndEndsWithOneWhenTheSetupFails) {
                   bench.lines("script exit code 1\n"),
               outcome.out);
     EXPECT_EQ("", outcome.err);
-    EXPECT_EQ(packageWithLog(), listDir(package));
+    EXPECT_EQ(packageFiles(), listDir(package));
     EXPECT_TRUE(exists(target + "/Zev.exe"));
     EXPECT_EQ(Names{}, runFilesIn(target));
 }
@@ -112,7 +121,36 @@ TEST_F(CmdExample, ShowsTheProgramsMessageAndEndsWithOneWhenTheProgramRefuses) {
                   bench.lines("script exit code 1\n"),
               outcome.out);
     EXPECT_EQ("", outcome.err);
-    EXPECT_EQ(packageWithLog(), listDir(package));
+    EXPECT_EQ(packageFiles(), listDir(package));
+}
+
+// A distribution system's package cache is often read-only: the script
+// installs from there all the same, and its log goes elsewhere.
+TEST_F(CmdExample, InstallsFromAReadOnlyPackageFolder) {
+    ASSERT_TRUE(setImmutable(package, true)) << "the test needs chattr (root)";
+    std::string directory = bench.hostPath(target);
+    Outcome outcome = runScript(directory);
+    EXPECT_EQ(bench.lines("Zev installed in " + directory + "\nscript exit code 0\n"), outcome.out);
+    EXPECT_EQ("", outcome.err);
+    EXPECT_EQ("", readFile(log));
+    EXPECT_TRUE(exists(log));
+    EXPECT_TRUE(exists(target + "/Zev.exe"));
+    EXPECT_EQ(packageFiles(), listDir(package));
+}
+
+// When cmd cannot open the log, it runs nothing and leaves ERRORLEVEL as it
+// was: the script must not take that for success.
+TEST_F(CmdExample, EndsWithOneWhenTheLogCannotBeWritten) {
+    std::ofstream(log) << "an earlier run's log\n";
+    ASSERT_TRUE(setImmutable(log, true)) << "the test needs chattr (root)";
+    Outcome outcome = runScript(bench.hostPath(target));
+    EXPECT_EQ(bench.lines("Zev was not installed: cannot write C:\\ProgramData\\Zev-install.log\n"
+                          "script exit code 1\n"),
+              outcome.out);
+    // Wine's cmd's words for it.
+    EXPECT_EQ(bench.lines("Access denied.\n\n"), outcome.err);
+    EXPECT_EQ("an earlier run's log\n", readFile(log));
+    EXPECT_FALSE(exists(target)) << "the program ran";
 }
 
 // README shows the example files; they must not drift apart.

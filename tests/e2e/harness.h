@@ -22,8 +22,17 @@ struct Outcome {
     std::string err;
 };
 
-// One fresh folder per test, removed at the end; paths are Linux paths unless
-// said otherwise.
+// How a run ended and what it wrote, for a failure message.
+std::string describe(const Outcome& outcome);
+
+// With dozens of Wine processes at once, Wine itself now and then fails one
+// (exit code 1, or glibc's loader complaining at exit); the program never ends
+// so. Runs `run(i)` again, alone, for each such outcome, and says so.
+void repeatRunsWineFailed(std::vector<Outcome>& outcomes,
+                          const std::function<Outcome(std::size_t)>& run);
+
+// One fresh folder per test, removed at the end with every process its runs
+// left behind; paths are Linux paths unless said otherwise.
 class Bench {
   public:
     explicit Bench(Target target);

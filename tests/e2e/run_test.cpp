@@ -6,7 +6,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -217,6 +216,9 @@ TEST_F(Run, ConcurrentRunsIntoOneDirectoryKeepTheirOwnOutcome) {
         std::string shared = "round" + std::to_string(round) + "/new/chain";
         std::vector<Outcome> outcomes(kRuns);
         std::vector<Environment> environments(kRuns, {{"QIX_SETUP_SLEEP_MS", "300"}});
+        auto runOne = [&](std::size_t i) {
+            return bench.run({setup, "/D=" + win(shared)}, environments[i]);
+        };
         std::vector<std::thread> threads;
         // All start at one moment, as a deployment system starts them.
         std::atomic<bool> go{false};
@@ -230,7 +232,7 @@ TEST_F(Run, ConcurrentRunsIntoOneDirectoryKeepTheirOwnOutcome) {
                     std::this_thread::yield();
                 }
                 try {
-                    outcomes[i] = bench.run({setup, "/D=" + win(shared)}, environments[i]);
+                    outcomes[i] = runOne(i);
                 } catch (const std::exception& error) {
                     outcomes[i].err = error.what();
                 }
@@ -240,24 +242,14 @@ TEST_F(Run, ConcurrentRunsIntoOneDirectoryKeepTheirOwnOutcome) {
         for (std::thread& thread : threads) {
             thread.join();
         }
-        // With dozens of processes at once, Wine itself now and then fails a
-        // process (exit code 1, or glibc's loader complaining at exit); the
-        // program never ends so. Such a run is repeated alone.
-        for (int i = 0; i < kRuns; ++i) {
-            const Outcome& outcome = outcomes[i];
-            if ((outcome.exitCode != 0 && outcome.exitCode != 255) ||
-                outcome.err.find("Inconsistency detected by ld.so") != std::string::npos) {
-                std::cout << "round " << round << " run " << i << ": Wine failed it (exit "
-                          << outcome.exitCode << ", " << outcome.err << "); repeated alone\n";
-                outcomes[i] = bench.run({setup, "/D=" + win(shared)}, environments[i]);
-            }
-        }
+        repeatRunsWineFailed(outcomes, runOne);
         for (int i = 0; i < kRuns; ++i) {
             bool failing = i % 2 == 1;
-            EXPECT_EQ(failing ? 255 : 0, outcomes[i].exitCode) << "round " << round << " run " << i;
+            SCOPED_TRACE("round " + std::to_string(round) + " run " + std::to_string(i) + ", " +
+                         describe(outcomes[i]));
+            EXPECT_EQ(failing ? 255 : 0, outcomes[i].exitCode);
             EXPECT_EQ(failing ? bench.lines("run " + std::to_string(i) + " failed\n") : "",
-                      outcomes[i].err)
-                << "round " << round << " run " << i;
+                      outcomes[i].err);
         }
         EXPECT_EQ(Names{}, listDir(linux(shared)));
         EXPECT_TRUE(fs::is_directory(linux(shared)));
