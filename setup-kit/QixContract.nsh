@@ -1,4 +1,4 @@
-; QixContract.nsh: makes a Unicode NSIS installer honour the setup contract of
+﻿; QixContract.nsh: makes a Unicode NSIS installer honour the setup contract of
 ; Qix_Console_Installer, which runs it through cmd as
 ;     <setup> /S  [/L<e|g>] /DStrue|/DSfalse /LOG"<log path>" /D=<directory>
 ; The installer returns 0 on success and non-zero on failure, writes the log
@@ -111,19 +111,25 @@ AllowRootDirInstall true
   ${QixCheckWrite} `${target}`
 !macroend
 
-; WriteINIStr, checked by reading the value back: Wine writes past 250
-; characters of path to another file's name and says nothing.
+; WriteINIStr, checked: Wine writes past 250 characters of path to a file of
+; another name, and when a folder is in the way it keeps the value in memory
+; only, and says nothing either time.
 !macro QixWriteINIStr file section key value
   ClearErrors
   WriteINIStr `${file}` `${section}` `${key}` `${value}`
   ${IfNot} ${Errors}
-    ; Wine's flush reports an error whatever happened.
+    ; Wine's flush sets the error flag also when it succeeds.
     FlushINI `${file}`
     ClearErrors
     ReadINIStr $QixScratch `${file}` `${section}` `${key}`
     ${If} $QixScratch S!= `${value}`
+    ${OrIfNot} ${FileExists} `${file}`
+    ${OrIf} ${FileExists} `${file}\*.*`
       SetErrors
     ${EndIf}
+  ${Else}
+    ; Testing the flag cleared it.
+    SetErrors
   ${EndIf}
   ${QixCheckWrite} `${file}`
 !macroend

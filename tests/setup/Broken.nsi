@@ -1,5 +1,8 @@
 ; An installer built with the setup kit that makes, when QIX_BROKEN names it,
 ; one of the mistakes the kit's checker must find; with none named it is sound.
+; None shows in the checker's first installation (/L=e /DS=0), which the
+; other cases need. QIX_BROKEN=restart, errorlevel or quitkit make it do what
+; the kit must report for it: ask for a restart, set exit code 5, end early.
 Unicode true
 Target amd64-unicode
 !addincludedir "..\..\setup-kit"
@@ -58,7 +61,16 @@ Section
   ${Else}
     ${QixWriteINIStr} "$INSTDIR\broken.ini" "Broken" "language" "$QixLanguage"
   ${EndIf}
+  ${If} $Broken == restart
+    SetRebootFlag true
+  ${ElseIf} $Broken == errorlevel
+    SetErrorLevel 5
+  ${ElseIf} $Broken == quitkit
+    ${QixText} $0 "Broken: stopped early" "Broken: vorzeitig beendet"
+    ${QixQuit} $0
+  ${EndIf}
   ${If} $Broken == exitcode
+  ${AndIf} $QixShortcut != false
     ; Its own marker, and an exit code nobody reports.
     FileOpen $0 "$QixLog.ready" w
     FileClose $0
