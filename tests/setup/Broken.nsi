@@ -22,14 +22,15 @@ Var Broken
 
 Function .onInit
   ReadEnvStr $Broken QIX_BROKEN
-  ; Without ${QixInit} the directory goes unchecked.
-  ${If} $Broken != cut
-    ${QixInit}
-  ${EndIf}
+  ; A refusal that a person never sees.
   ${If} $Broken == nomessage
   ${AndIfNot} ${Silent}
     SetErrorLevel 2
     Quit
+  ${EndIf}
+  ; Without ${QixInit} the directory goes unchecked.
+  ${If} $Broken != cut
+    ${QixInit}
   ${EndIf}
   ${If} ${FileExists} "$INSTDIR\broken.ini"
     ${If} $Broken == quit
