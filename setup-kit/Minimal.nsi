@@ -12,7 +12,9 @@ RequestExecutionLevel admin
 Function .onInit
   ${QixInit}
   ${If} ${FileExists} "$INSTDIR\example.txt"
-    ${QixAbort} "Example is already installed in $INSTDIR"
+    ${QixText} $0 "Example is already installed in $INSTDIR" \
+      "Example ist bereits installiert in $INSTDIR"
+    ${QixAbort} $0
   ${EndIf}
 FunctionEnd
 
@@ -22,7 +24,5 @@ Section
   FileOpen $0 "$INSTDIR\example.txt" w
   FileWrite $0 "language=$QixLanguage shortcut=$QixShortcut"
   FileClose $0
-  ${If} ${Errors}
-    ${QixAbort} "Example: cannot write $INSTDIR\example.txt"
-  ${EndIf}
+  ${QixCheckWrite} "$INSTDIR\example.txt"
 SectionEnd

@@ -1,10 +1,15 @@
 ; The setup of the sample product Zev 2.4, built with the setup kit:
-;     makensis -INPUTCHARSET UTF8 Zev.nsi
+;     makensis -INPUTCHARSET UTF8 Zev.nsi                       (64-bit)
+;     makensis -INPUTCHARSET UTF8 -DTARGET=x86-unicode Zev.nsi  (32-bit)
 ; Installs into $INSTDIR, writes Zev.ini with the chosen language, creates a
-; desktop shortcut with /DStrue, registers an uninstaller, and reports through
-; the log when Zev is already installed or a file cannot be written.
+; desktop shortcut with /DStrue, registers an uninstaller in the 64-bit
+; registry view whichever it is built as, and reports through the log when Zev
+; is already installed or a file cannot be written.
 Unicode true
-Target amd64-unicode
+!ifndef TARGET
+  !define TARGET amd64-unicode
+!endif
+Target ${TARGET}
 !addincludedir "..\..\setup-kit"
 !define QIX_ON_INST_FAILED TakeBack
 !include QixContract.nsh
@@ -21,60 +26,42 @@ RequestExecutionLevel admin
 
 LoadLanguageFile "${NSISDIR}\Contrib\Language files\English.nlf"
 LoadLanguageFile "${NSISDIR}\Contrib\Language files\German.nlf"
-LangString CannotWrite ${LANG_ENGLISH} "${PRODUCT} ${VERSION}: cannot write"
-LangString CannotWrite ${LANG_GERMAN} "${PRODUCT} ${VERSION}: Schreiben nicht möglich:"
 LangString LanguageName ${LANG_ENGLISH} "English"
 LangString LanguageName ${LANG_GERMAN} "Deutsch"
 LangString ShortcutComment ${LANG_ENGLISH} "Starts ${PRODUCT}"
 LangString ShortcutComment ${LANG_GERMAN} "Startet ${PRODUCT}"
 
-; Stops the installation with a log line when the last command failed to write.
-!macro CheckWritten path
-  ${If} ${Errors}
-    ${QixAbort} "$(CannotWrite) ${path}"
-  ${EndIf}
-!macroend
-
 Function .onInit
   ${QixInit}
-  ${If} $QixLanguage == g
-    StrCpy $LANGUAGE ${LANG_GERMAN}
-  ${Else}
-    StrCpy $LANGUAGE ${LANG_ENGLISH}
-  ${EndIf}
+  ; A 32-bit build registers where a 64-bit one does, so that one key finds Zev.
+  SetRegView 64
   ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
   ${If} $0 == ""
   ${AndIf} ${FileExists} "$INSTDIR\${PRODUCT}.exe"
     StrCpy $0 $INSTDIR
   ${EndIf}
-  ; $(...) would still speak the system's language here: NSIS applies
-  ; $LANGUAGE only once .onInit has returned.
   ${If} $0 != ""
-  ${AndIf} $QixLanguage == g
-    ${QixReport} "${PRODUCT} ${VERSION} ist bereits installiert in $0"
-    ${QixAbort} "${PRODUCT} ${VERSION}: vor einer neuen Installation bitte zuerst entfernen"
-  ${ElseIf} $0 != ""
-    ${QixReport} "${PRODUCT} ${VERSION} is already installed in $0"
-    ${QixAbort} "${PRODUCT} ${VERSION}: remove it before installing again"
+    ${QixText} $1 "${PRODUCT} ${VERSION} is already installed in $0" \
+      "${PRODUCT} ${VERSION} ist bereits installiert in $0"
+    ${QixReport} $1
+    ${QixText} $1 "${PRODUCT} ${VERSION}: remove it before installing again" \
+      "${PRODUCT} ${VERSION}: vor einer neuen Installation bitte zuerst entfernen"
+    ${QixAbort} $1
   ${EndIf}
 FunctionEnd
 
 Section
   SetShellVarContext all
+  SetRegView 64
   SetOutPath $INSTDIR
-  ; A file the silent run cannot write is skipped with the error flag set.
-  ClearErrors
-  File "files\${PRODUCT}.exe"
-  !insertmacro CheckWritten "$INSTDIR\${PRODUCT}.exe"
-  File "files\readme.txt"
-  !insertmacro CheckWritten "$INSTDIR\readme.txt"
-  WriteINIStr "$INSTDIR\${PRODUCT}.ini" "${PRODUCT}" "language" "$(LanguageName)"
-  !insertmacro CheckWritten "$INSTDIR\${PRODUCT}.ini"
+  ${QixFile} "files\${PRODUCT}.exe" "$INSTDIR\${PRODUCT}.exe"
+  ${QixFile} "files\readme.txt" "$INSTDIR\readme.txt"
+  ${QixWriteINIStr} "$INSTDIR\${PRODUCT}.ini" "${PRODUCT}" "language" "$(LanguageName)"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
-  !insertmacro CheckWritten "$INSTDIR\Uninstall.exe"
+  ${QixCheckWrite} "$INSTDIR\Uninstall.exe"
   ${If} $QixShortcut == "true"
     CreateShortCut "$DESKTOP\${PRODUCT}.lnk" "$INSTDIR\${PRODUCT}.exe" "" "" "" "" "" "$(ShortcutComment)"
-    !insertmacro CheckWritten "$DESKTOP\${PRODUCT}.lnk"
+    ${QixCheckWrite} "$DESKTOP\${PRODUCT}.lnk"
   ${EndIf}
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -82,7 +69,7 @@ Section
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
-  !insertmacro CheckWritten "HKLM\${UNINSTALL_KEY}"
+  ${QixCheckWrite} "HKLM\${UNINSTALL_KEY}"
 SectionEnd
 
 ; Everything the installation writes but the registry entry; a folder goes
@@ -103,6 +90,7 @@ Function TakeBack
 FunctionEnd
 
 Section "Uninstall"
+  SetRegView 64
   !insertmacro RemoveFiles
   ; The company folder goes too once no product of it is left.
   ${GetParent} $INSTDIR $0

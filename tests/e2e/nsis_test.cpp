@@ -1,9 +1,9 @@
 // Whole installations of the sample product Zev with its real NSIS installer,
-// driven by the Windows program under Wine: what reaches the installer shows
-// on disk and in the registry, failures come back through the log at once,
-// and the uninstaller leaves nothing behind. The installer registers itself
-// machine-wide, so these tests clean the prefix before and after each one and
-// never run at the same time as each other (a lock in tests/CMakeLists.txt).
+// built 64-bit and 32-bit, driven by the Windows program under Wine: what reaches the installer
+// shows on disk and in the registry, failures come back through the log at once, and the
+// uninstaller leaves nothing behind. The installer registers itself machine-wide, so these tests
+// clean the prefix before and after each one and never run at the same time as each other (a lock
+// in tests/CMakeLists.txt).
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -76,10 +76,15 @@ double secondsOf(const std::function<void()>& work) {
 
 class Zev : public WindowsRunTest {
   protected:
-    void SetUp() override { removeTraces(); }
+    void SetUp() override {
+        removeTraces();
+        setup = placeSetup("media");
+    }
     void TearDown() override { removeTraces(); }
 
-    std::string setup = placeSetup("media");
+    virtual std::string build() const { return "ZevSetup.exe"; }
+
+    std::string setup;
     std::string shortcut = driveC() + "/users/Public/Desktop/Zev.lnk";
     std::string company = driveC() + "/Program Files/Quenvarton AG";
 
@@ -88,7 +93,7 @@ class Zev : public WindowsRunTest {
     std::string placeSetup(const std::string& folder) const {
         std::string target = linux(folder + "/ZevSetup.exe");
         fs::create_directories(linux(folder));
-        fs::copy_file(QIX_WINDOWS_BUILD_DIR "/ZevSetup.exe", target,
+        fs::copy_file(std::string(QIX_WINDOWS_BUILD_DIR "/") + build(), target,
                       fs::copy_options::overwrite_existing);
         return bench.hostPath(target);
     }
@@ -149,10 +154,21 @@ class Zev : public WindowsRunTest {
     }
 };
 
+// Both builds of the sample, which install and register alike.
+class ZevBuilds : public Zev, public ::testing::WithParamInterface<const char*> {
+  protected:
+    std::string build() const override { return GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Both, ZevBuilds, ::testing::Values("ZevSetup.exe", "ZevSetup32.exe"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param) == "ZevSetup.exe" ? "Bits64" : "Bits32";
+                         });
+
 // In the default directory under Program Files, on drive C: as on Windows.
 // (A shortcut to a program on Wine's drive Z:, the Linux root, makes Wine
 // print a line about the volume's label on the setup's error stream.)
-TEST_F(Zev, EveryLanguageAndShortcutReachesTheInstaller) {
+TEST_P(ZevBuilds, EveryLanguageAndShortcutReachesTheInstaller) {
     struct Language {
         std::string option;
         std::string ini;
@@ -194,7 +210,7 @@ TEST_F(Zev, EveryLanguageAndShortcutReachesTheInstaller) {
     }
 }
 
-TEST_F(Zev, DirectoriesReachTheInstallerIntact) {
+TEST_P(ZevBuilds, DirectoriesReachTheInstallerIntact) {
     struct Case {
         std::string setupFolder;
         std::string directory;  // under the test's folder, with '/'
@@ -220,7 +236,7 @@ TEST_F(Zev, DirectoriesReachTheInstallerIntact) {
 
 // An abort in .onInit runs no callback after it, and a failed section ends in
 // .onInstFailed: in both the marker must come at once and the log with it.
-TEST_F(Zev, FailuresComeBackThroughTheLogAtOnce) {
+TEST_P(ZevBuilds, FailuresComeBackThroughTheLogAtOnce) {
     struct Case {
         std::string what;
         bool installedBefore;
@@ -278,7 +294,7 @@ TEST_F(Zev, FailuresComeBackThroughTheLogAtOnce) {
 // A directory the engine takes for invalid it silently swaps for its default;
 // the kit turns that into a failure. The program cannot pass such a directory
 // (it cannot create it), so the installer runs directly, as cmd would run it.
-TEST_F(Zev, KitRefusesADirectoryTheEngineWouldReplace) {
+TEST_P(ZevBuilds, KitRefusesADirectoryTheEngineWouldReplace) {
     std::string line = setup + " /S  /DSfalse /LOG\"" + win("kit.log") + "\" /D=Y:\\nowhere";
     Outcome outcome = bench.runInCmd(bench.hostPath(bench.writeFile("kit.cmd", "@" + line)));
     EXPECT_EQ(2, outcome.exitCode);
@@ -288,35 +304,84 @@ TEST_F(Zev, KitRefusesADirectoryTheEngineWouldReplace) {
     EXPECT_FALSE(exists(company));
 }
 
-// README shows the kit's minimal script, indented as a code block; the same
-// script, built, honours the contract.
-TEST_F(Zev, KitMinimalScriptRunsAsReadmeShowsIt) {
-    std::string script = readFile(QIX_SOURCE_DIR "/setup-kit/Minimal.nsi");
-    std::istringstream lines(script);
-    std::string block;
-    for (std::string line; std::getline(lines, line);) {
-        block += (line.empty() ? "" : "    ") + line + "\n";
-    }
-    EXPECT_NE(std::string::npos, readFile(QIX_SOURCE_DIR "/README.md").find(block));
+// README shows the kit's two examples, indented as code blocks; the same
+// scripts, built, honour the contract, in German too.
+TEST_F(Zev, KitExamplesRunAsReadmeShowsThem) {
+    struct Example {
+        std::string script;
+        std::string installer;
+        std::string file;
+        std::string content;
+    } examples[] = {
+        {"Minimal.nsi", "ExampleSetup.exe", "example.txt", "language=g shortcut=false"},
+        {"Mui2.nsi", "ExampleMui2Setup.exe", "example.ini", "[Example]\r\nlanguage=Deutsch\r\n"},
+    };
+    for (const Example& e : examples) {
+        std::istringstream lines(readFile(QIX_SOURCE_DIR "/setup-kit/" + e.script));
+        std::string block;
+        for (std::string line; std::getline(lines, line);) {
+            block += (line.empty() ? "" : "    ") + line + "\n";
+        }
+        EXPECT_NE(std::string::npos, readFile(QIX_SOURCE_DIR "/README.md").find(block)) << e.script;
 
-    std::string example = linux("media/ExampleSetup.exe");
-    fs::copy_file(QIX_WINDOWS_BUILD_DIR "/ExampleSetup.exe", example);
+        std::string example = linux("media/" + e.installer);
+        fs::copy_file(QIX_WINDOWS_BUILD_DIR "/" + e.installer, example);
+        std::string directory = "app-" + e.file;
+        struct Case {
+            int exitCode;
+            std::string err;
+        } cases[] = {
+            {0, ""},
+            {255, "Example ist bereits installiert in " + win(directory) + "\n"},
+        };
+        for (const Case& c : cases) {
+            double seconds = 0;
+            Outcome outcome = install(bench.hostPath(example),
+                                      {"/D=" + win(directory), "/L=g", "/DS=0"}, &seconds);
+            EXPECT_EQ(c.exitCode, outcome.exitCode) << e.script;
+            EXPECT_EQ(bench.lines(c.err), outcome.out + outcome.err) << e.script;
+            EXPECT_LT(seconds, 3.0) << e.script << ": the marker was not found at once";
+            EXPECT_EQ(Names{e.file}, listDir(linux(directory))) << e.script;
+            EXPECT_EQ(e.content, readFile(linux(directory + "/" + e.file))) << e.script;
+        }
+    }
+}
+
+// What the engine would end with silently the kit reports, in the run's
+// language: a restart request, an exit code set without a report, an early
+// end from a section.
+TEST_F(Zev, KitReportsWhatWouldOtherwiseBeLost) {
     struct Case {
-        int exitCode;
+        std::string doing;
+        std::string language;
         std::string err;
     } cases[] = {
-        {0, ""},
-        {255, "Example is already installed in " + win("app") + "\n"},
+        {"restart", "/L=e", "Broken: the installation into DIR needs a restart to complete\n"},
+        {"restart", "/L=g",
+         "Broken: Die Installation in DIR wird erst nach einem Neustart vollst\xc3\xa4ndig\n"},
+        {"errorlevel", "/L=e", "Broken: the installation into DIR ended with exit code 5\n"},
+        {"errorlevel", "/L=g", "Broken: Die Installation in DIR endete mit dem Exit-Code 5\n"},
+        {"quitkit", "/L=g", "Broken: vorzeitig beendet\n"},
     };
+    std::string installer = linux("media/BrokenSetup.exe");
+    fs::copy_file(QIX_WINDOWS_BUILD_DIR "/BrokenSetup.exe", installer);
+    int round = 0;
     for (const Case& c : cases) {
-        double seconds = 0;
-        Outcome outcome =
-            install(bench.hostPath(example), {"/D=" + win("app"), "/L=g", "/DS=0"}, &seconds);
-        EXPECT_EQ(c.exitCode, outcome.exitCode);
-        EXPECT_EQ(bench.lines(c.err), outcome.out + outcome.err);
-        EXPECT_LT(seconds, 3.0) << "the marker was not found at once";
-        EXPECT_EQ(Names{"example.txt"}, listDir(linux("app")));
-        EXPECT_EQ("language=g shortcut=false", readFile(linux("app/example.txt")));
+        std::string directory = "broken" + std::to_string(++round);
+        std::vector<std::string> arguments{bench.hostPath(installer), "/D=" + win(directory),
+                                           c.language, "/DS=0"};
+        Outcome outcome;
+        double seconds = secondsOf([&] {
+            outcome = bench.run(arguments, {{"QIX_BROKEN", c.doing}});
+        });
+        std::string err = c.err;
+        std::size_t at = err.find("DIR");
+        if (at != std::string::npos) {
+            err.replace(at, 3, win(directory));
+        }
+        EXPECT_EQ(255, outcome.exitCode) << c.doing;
+        EXPECT_EQ(bench.lines(err), outcome.out + outcome.err) << c.doing << c.language;
+        EXPECT_LT(seconds, 3.0) << c.doing << ": the marker was not found at once";
     }
 }
 
