@@ -30,8 +30,15 @@ start_wineserver() {
 # otherwise an installer starts it on first use, and it keeps that run's
 # standard error, such as a script's log file, open.
 start_desktop() {
+  # A new prefix has no such setting, and the desktop that wineboot started
+  # keeps the driver it began with: with the setting in place, start again.
+  if ! "$WINE" reg query 'HKCU\Software\Wine\Drivers' /v Graphics </dev/null 2>/dev/null | grep -q null; then
+    "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 || true
+    stop_wineserver
+    "$WINESERVER" -p 2>/dev/null || true
+    "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
+  fi
   desktop_running && return 0
-  "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 || true
   ("$WINE" notepad </dev/null >/dev/null 2>&1 &)
   local attempt
   for attempt in $(seq 50); do
