@@ -283,11 +283,13 @@ std::string describe(const Outcome& outcome) {
 }
 
 void repeatRunsWineFailed(std::vector<Outcome>& outcomes,
-                          const std::function<Outcome(std::size_t)>& run) {
+                          const std::function<Outcome(std::size_t)>& run,
+                          const std::function<bool(std::size_t)>& setupRan) {
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
         Outcome& outcome = outcomes[i];
         if ((outcome.exitCode == 0 || outcome.exitCode == 255) &&
-            outcome.err.find("Inconsistency detected by ld.so") == std::string::npos) {
+            outcome.err.find("Inconsistency detected by ld.so") == std::string::npos &&
+            (!setupRan || setupRan(i))) {
             continue;
         }
         std::cout << "run " << i << ": Wine failed it (" << describe(outcome) << "); repeated alone"

@@ -27,9 +27,13 @@ std::string describe(const Outcome& outcome);
 
 // With dozens of Wine processes at once, Wine itself now and then fails one
 // (exit code 1, or glibc's loader complaining at exit); the program never ends
-// so. Runs `run(i)` again, alone, for each such outcome, and says so.
+// so. Under the same load Wine's cmd now and then cannot find the setup
+// program that is there: where `setupRan` is given, a run whose setup left no
+// trace counts as such a failure too. Runs `run(i)` again, alone, for each
+// such outcome, and says so.
 void repeatRunsWineFailed(std::vector<Outcome>& outcomes,
-                          const std::function<Outcome(std::size_t)>& run);
+                          const std::function<Outcome(std::size_t)>& run,
+                          const std::function<bool(std::size_t)>& setupRan = {});
 
 // One fresh folder per test, removed at the end with every process its runs
 // left behind; paths are Linux paths unless said otherwise.

@@ -216,8 +216,12 @@ TEST_F(Run, ConcurrentRunsIntoOneDirectoryKeepTheirOwnOutcome) {
         std::string shared = "round" + std::to_string(round) + "/new/chain";
         std::vector<Outcome> outcomes(kRuns);
         std::vector<Environment> environments(kRuns, {{"QIX_SETUP_SLEEP_MS", "300"}});
+        // Each setup leaves a trace of having run.
+        auto trace = [&](std::size_t i) { return "ran" + std::to_string(round * kRuns + i); };
         auto runOne = [&](std::size_t i) {
-            return bench.run({setup, "/D=" + win(shared)}, environments[i]);
+            Environment environment = environments[i];
+            environment["QIX_SETUP_RECORD"] = win(trace(i));
+            return bench.run({setup, "/D=" + win(shared)}, environment);
         };
         std::vector<std::thread> threads;
         // All start at one moment, as a deployment system starts them.
@@ -242,7 +246,8 @@ TEST_F(Run, ConcurrentRunsIntoOneDirectoryKeepTheirOwnOutcome) {
         for (std::thread& thread : threads) {
             thread.join();
         }
-        repeatRunsWineFailed(outcomes, runOne);
+        repeatRunsWineFailed(outcomes, runOne,
+                             [&](std::size_t i) { return exists(linux(trace(i))); });
         for (int i = 0; i < kRuns; ++i) {
             bool failing = i % 2 == 1;
             SCOPED_TRACE("round " + std::to_string(round) + " run " + std::to_string(i) + ", " +
