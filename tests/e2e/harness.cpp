@@ -167,7 +167,16 @@ Outcome Bench::run(const std::vector<std::string>& arguments,
     }
     argv.push_back(program());
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return spawn(argv, environment, errStream);
+    Outcome outcome = spawn(argv, environment, errStream);
+    // Under load Wine now and then fails to start a program: exit code 1,
+    // which the program never returns, or the loader's complaint. Once more.
+    if (target_ == Target::kWindows &&
+        (outcome.exitCode == 1 ||
+         outcome.err.find("Inconsistency detected by ld.so") != std::string::npos)) {
+        std::cout << "Wine failed a run (" << describe(outcome) << "); repeated" << std::endl;
+        outcome = spawn(argv, environment, errStream);
+    }
+    return outcome;
 }
 
 Outcome Bench::runKilledWhen(const std::vector<std::string>& arguments,
