@@ -82,15 +82,6 @@ TEST(Installer, RelaySamples) {
         {"line\n\x1a"
          "after",
          "line\n", false},
-        {"done\n\x1a", "done\n", true},
-        // UTF-16: the letter U+041A is the bytes 1A 04.
-        {std::string("\xff\xfe"
-                     "a\0\x1a\x04\n\0",
-                     8),
-         std::string("\xff\xfe"
-                     "a\0\n",
-                     5),
-         false},
         {std::string("nul\0byte\n", 9), std::string("nul\0byte\n", 9), true},
         {std::string(10000, 'x') + "\r", std::string(10000, 'x') + "\r\n", true},
         // A CR LF split across two reads of the file.
