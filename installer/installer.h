@@ -9,11 +9,10 @@
 #include <vector>
 
 #include "platform.h"
+#include "usage_text.h"
 
 const int kExitSuccess = 0;
 const int kExitFailure = -1;
-
-extern const char* const kUsageText;
 
 // The values a run goes on with once the command line has been accepted.
 struct RunOptions {

@@ -1,5 +1,5 @@
 # Shared settings of the project's scripts; sourced, not run.
-QIX_CACHE=${QIX_CACHE:-/var/cache/qix-console-installer}
+QIX_CACHE=${QIX_CACHE:-$(cat "$(dirname "${BASH_SOURCE[0]}")/../cmake/cache-folder")}
 export WINEPREFIX=${WINEPREFIX:-$QIX_CACHE/wineprefix}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -58,11 +58,4 @@ desktop_running() {
 stop_wineserver() {
   "$WINESERVER" -k 2>/dev/null || true
   "$WINESERVER" -w 2>/dev/null || true
-}
-
-build_both() {
-  cmake --preset native >/dev/null
-  cmake --build --preset native
-  cmake --preset windows >/dev/null
-  cmake --build --preset windows
 }

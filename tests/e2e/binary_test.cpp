@@ -62,7 +62,7 @@ TEST(Binary, CarriesVersionAndManifest) {
     std::string exe = readFile(exePath());
     ASSERT_FALSE(exe.empty());
     EXPECT_NE(std::string::npos, exe.find(utf16("ProductVersion")));
-    EXPECT_NE(std::string::npos, exe.find(utf16("1.1.3")));
+    EXPECT_NE(std::string::npos, exe.find(utf16(kVersion)));
     EXPECT_NE(std::string::npos, exe.find(utf16("Qix_Console_Installer")));
     EXPECT_NE(std::string::npos, exe.find("level=\"asInvoker\""));
     EXPECT_NE(std::string::npos, exe.find(">UTF-8</activeCodePage>"));

@@ -26,7 +26,7 @@ std::string expand(const Bench& bench, std::string text, const std::string& setu
     return text;
 }
 
-const std::string kUsageLine = std::string(kUsage) + "\n";
+const std::string kUsageLine = std::string(kUsageText) + "\n";
 const char* const kNotAbsolute = "Specified installation directory must be an absolute path.\n";
 
 TEST(CommandLine, Samples) {

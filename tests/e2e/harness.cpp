@@ -18,20 +18,6 @@
 
 namespace fs = std::filesystem;
 
-const char* const kUsage =
-    "\n"
-    " Qix_Console_Installer Version 1.1.3 \n"
-    " Usage: Qix_Console_Installer.exe <path to setup> [/L=...] [/D=...] [/DS=...]\n"
-    " \n"
-    " /L=   Language:   e -> english (default)\n"
-    "                   g -> german \n"
-    "\n"
-    " /DS=  Create desktop shortcut:   0 -> no\n"
-    "                                  1 -> yes (default)\n"
-    "\n"
-    " /D=   Installation directory (must be an absolute path), default is "
-    "'<Program Files>\\Quenvarton AG\\Zev'\n";
-
 namespace {
 
 const char* const kWine = "/usr/lib/wine/wine64";

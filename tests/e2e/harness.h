@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "usage_text.h"
+
 enum class Target { kWindows, kNative };
 
 // Where a run's standard error goes: a file the outcome is read from, nowhere
@@ -98,8 +100,6 @@ std::vector<std::string> listDir(const std::string& path);
 
 // The Linux folder of drive C: in the test Wine prefix.
 std::string driveC();
-
-extern const char* const kUsage;
 
 // A test of whole runs of the Windows program, whose stand-in setup records
 // the command line it received.

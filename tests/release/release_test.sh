@@ -4,16 +4,13 @@
 # that match; packing twice gives the same zip; osslsigncode accepts the
 # signature against that certificate only; the signed program runs under Wine
 # as the unsigned one does; a wrong password fails the release.
-# Usage: release_test.sh SOURCE_DIR WINEPREFIX
+# Usage: release_test.sh SOURCE_DIR VERSION
 set -euo pipefail
 source_dir=$1
-export WINEPREFIX=${WINEPREFIX:-$2}
 . "$source_dir/scripts/lib.sh"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/qix-release-test.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
-version=$(sed -n 's/^project(QixConsoleInstaller VERSION \([0-9.]*\).*/\1/p' \
-  "$source_dir/CMakeLists.txt")
-name=Qix_Console_Installer-$version-win64
+name=Qix_Console_Installer-$2-win64
 
 failures=0
 check() {

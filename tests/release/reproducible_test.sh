@@ -5,7 +5,6 @@
 # Usage: reproducible_test.sh SOURCE_DIR
 set -euo pipefail
 source_dir=$1
-cache=${QIX_CACHE:-/var/cache/qix-console-installer}
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/qix-repro.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
@@ -28,7 +27,7 @@ else
   cmp -l "$a" "$b" | head -n 20
   status=1
 fi
-paths=$(strings -a "$a" | grep -F -e "$scratch" -e "$source_dir" -e "$cache" -e /tmp/ || true)
+paths=$(strings -a "$a" | grep -F -e "$scratch" -e "$source_dir" -e "$QIX_CACHE" -e /tmp/ || true)
 if [ -n "$paths" ]; then
   echo "FAIL: the program holds folders of the build machine:"
   printf '%s\n' "$paths" | head -n 20
