@@ -53,7 +53,7 @@ std::string setupPathToRun(const std::string& firstArgument) {
 // The switches are read as the argument table reads a key line: the value
 // after the first '=' with its surrounding blanks trimmed, and the first of a
 // repeated switch taken. Handing the arguments to the table, one line each,
-// keeps that reading in one place. Empty when an argument is refused; the
+// keeps that reading in one place. Nothing when an argument is refused; the
 // complaint has then been written to `err`.
 std::optional<std::string> argumentTableText(const std::vector<std::string>& arguments,
                                              std::ostream& err) {

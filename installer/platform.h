@@ -48,9 +48,9 @@ bool pathIsPresent(const std::string& path);
 // first that cannot be ends the call with false, leaving those created so far.
 // True when the whole chain stands as directories at the end, which changes
 // nothing where it already did. Windows takes '/' and '\' alike as
-// separators, POSIX '/' only, as its file-status query does. Text that is no
-// path in the process's code page gives false. Nothing is reported: the
-// program writes its own message.
+// separators, POSIX '/' only, as its file-status query does. On Windows, text
+// that is no path in the process's code page gives false. Nothing is reported:
+// the program writes its own message.
 bool makeDirectory(const std::string& path);
 
 // True when the environment holds a variable of that name (on Windows the
