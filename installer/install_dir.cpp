@@ -5,9 +5,6 @@
 #include <cstdint>
 #include <utility>
 
-#include <wx/filename.h>
-#include <wx/log.h>
-
 #include "platform.h"
 
 namespace {
@@ -16,10 +13,8 @@ bool isSeparator(char c) {
     return c == '/' || c == '\\';
 }
 
-// True when every character before position `end` may stand under the
-// regular-expression dot, which matches anything but a line terminator.
-bool matchesDots(const std::string& path, std::string::size_type end) {
-    return end > 0 && path.find_first_of("\r\n") >= end;
+bool holdsLineBreakBefore(const std::string& path, std::string::size_type end) {
+    return path.find_first_of("\r\n") < end;
 }
 
 const int kProbeNameAttempts = 100;
@@ -45,24 +40,21 @@ bool endsInSeparator(const std::string& path) {
 }
 
 std::string withoutTrailingSeparator(std::string path) {
-    // The rule ".+[^:][\\/]" as plain tests: the standard regex engine
-    // recurses once per character and overflows the stack on a long path.
     std::string::size_type size = path.size();
     if (size >= 3 && isSeparator(path[size - 1]) && path[size - 2] != ':' &&
-        matchesDots(path, size - 2)) {
+        !holdsLineBreakBefore(path, size - 2)) {
         path.pop_back();
     }
     return path;
 }
 
 bool pathExists(std::string path) {
-    return platform::fileStatus(withoutTrailingSeparator(std::move(path)));
+    return platform::pathIsPresent(withoutTrailingSeparator(std::move(path)));
 }
 
 void appendSeparator(std::string& path) {
-    // The rule ".+[^\\/]" as plain tests, for the same reason as above.
     std::string::size_type size = path.size();
-    if (size >= 2 && !isSeparator(path[size - 1]) && matchesDots(path, size - 1)) {
+    if (size >= 2 && !isSeparator(path[size - 1]) && !holdsLineBreakBefore(path, size - 1)) {
         path += '\\';
     }
 }
@@ -76,22 +68,13 @@ bool isAbsoluteDrivePath(const std::string& directory) {
 }
 
 bool createDirectory(const std::string& directory) {
-    // The bytes are in the process's code page, which is what the file-name
-    // conversion assumes; a string it cannot read must not become an empty
-    // (current) directory.
-    wxString name(directory.c_str(), *wxConvFileName);
-    if (name.empty() && !directory.empty()) {
-        return false;
-    }
-    // The program reports failures itself, in one message of its own.
-    wxLogNull quiet;
     // Another run may create a component between the test for it and its
     // creation, which fails the call although the chain then exists. Each
     // such loss leaves one more component in place, so one more try per
     // component is enough.
     long attempts = 1 + std::count_if(directory.begin(), directory.end(), isSeparator);
     for (long attempt = 0; attempt < attempts; ++attempt) {
-        if (wxFileName::Mkdir(name, 511, wxPATH_MKDIR_FULL)) {
+        if (platform::makeDirectory(directory)) {
             return true;
         }
     }
@@ -162,6 +145,24 @@ bool holdsDefinedVariable(const std::string& text) {
         open = close;
     }
     return false;
+}
+
+bool endsInExe(const std::string& path) {
+    if (path.size() < 4) {
+        return false;
+    }
+    std::string ending = path.substr(path.size() - 4);
+    for (char& c : ending) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return ending == ".exe";
+}
+
+std::string withExeEnding(std::string path) {
+    if (!endsInExe(path)) {
+        path += ".exe";
+    }
+    return path;
 }
 
 bool hasComponentWindowsRenames(const std::string& path) {

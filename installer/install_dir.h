@@ -1,36 +1,67 @@
 // The installation directory: default, checks, creation and write probe; and
-// the path-exists test the whole program uses. Every routine here treats '/'
-// and '\' alike as separators.
+// the path rules of the whole program, which the setup path, the log and its
+// completion marker meet as much as the directory does.
+//
+// Path rules, on the bytes of a path:
+// - Separators are '/' and '\' alike. A path ends in a separator when its last
+//   byte is one (endsInSeparator).
+// - Trailing separator: one separator at the end is dropped from a path of
+//   three or more bytes, unless the byte before it is ':' (a drive root, C:\)
+//   or a CR or LF stands anywhere before that byte (withoutTrailingSeparator).
+// - Existence: a file or a directory is at the path once the trailing
+//   separator rule has dropped what it drops (pathExists).
+// - Appended separator: '\' goes after a path of two or more bytes whose last
+//   byte is no separator, unless a CR or LF stands anywhere before that last
+//   byte (appendSeparator).
+// - Absolute drive path: a drive letter's ':' second and a separator third. A
+//   drive root (C:\, C:/) passes; anything shorter, relative, drive-relative
+//   (C:x) or UNC does not (isAbsoluteDrivePath).
+// - Enclosing quotes: one double or single quote goes from each end where
+//   there is one (stripEnclosingQuotes).
+// - Control characters and quotes: a byte from 1 to 31 (CR and LF among them)
+//   or a double quote. No Windows name holds one, and the interpreter would
+//   cut a path there (holdsControlCharacterOrQuote).
+// - Defined variables: a %NAME% or %NAME:...% whose NAME is set in the
+//   environment or is one of the interpreter's own (CD, DATE, TIME, RANDOM,
+//   ERRORLEVEL, ...), which the interpreter would replace by its value. Every
+//   '%' is taken as a possible start, so this errs towards true
+//   (holdsDefinedVariable).
+// - Renamed components: a component other than "." and ".." that ends in a
+//   blank or a dot, which Windows drops from a name everywhere but in the long
+//   path form: the directory created would not be the one probed and given to
+//   the setup (hasComponentWindowsRenames).
+// - Program ending: the last four bytes are ".exe" in any letter case
+//   (endsInExe). A setup path without that ending gets ".exe" appended
+//   (withExeEnding).
 #pragma once
 
 #include <ostream>
 #include <string>
 
-// True when a file or directory exists at `path`. A trailing separator is
-// ignored, except on a drive root (C:\) and on paths of one or two characters.
-bool pathExists(std::string path);
-
-// The path pathExists asks about: one trailing separator dropped from a path
-// of three or more characters, unless a ':' stands before it.
+bool endsInSeparator(const std::string& path);
 std::string withoutTrailingSeparator(std::string path);
+bool pathExists(std::string path);
+void appendSeparator(std::string& path);
+bool isAbsoluteDrivePath(const std::string& directory);
+void stripEnclosingQuotes(std::string& directory);
+bool holdsControlCharacterOrQuote(const std::string& text);
+bool holdsDefinedVariable(const std::string& text);
+bool hasComponentWindowsRenames(const std::string& path);
+bool endsInExe(const std::string& path);
+std::string withExeEnding(std::string path);
 
 // Settles the installation directory in place: the default for an empty value,
 // then the absolute-path rule, creation with all missing parents, the existence
 // test and the write probe. One enclosing quote at each end is stripped
 // before creation, so the directory created, probed and settled is the same;
 // one that still holds a quote, a defined %NAME% or a component that Windows
-// would rename is refused before anything is created. On success the directory uses '\'
-// throughout. On failure writes one message to `err` and returns false;
+// would rename is refused before anything is created. On success the directory
+// uses '\' throughout. On failure writes one message to `err` and returns false;
 // directories created so far stay.
 bool resolveInstallDir(std::string& directory, std::ostream& err);
 
 // The Program Files folder followed by "/Quenvarton AG/Zev/".
 std::string defaultInstallDir();
-
-// True when the directory is an absolute drive path: a drive letter's colon
-// second and a separator third. A drive root (C:\, C:/) passes; anything
-// shorter, relative, drive-relative (C:x) or UNC does not.
-bool isAbsoluteDrivePath(const std::string& directory);
 
 // Creates the directory with every missing parent. True when the whole chain
 // exists as directories at the end.
@@ -39,30 +70,5 @@ bool createDirectory(const std::string& directory);
 // True when a new file can be created in the directory and written.
 bool hasWriteAccess(const std::string& directory);
 
-// Removes one double or single quote from each end, where there is one.
-void stripEnclosingQuotes(std::string& directory);
-
 // A path in the directory at which nothing exists at the moment of the test.
 std::string uniqueFileName(std::string directory, const std::string& prefix, std::string extension);
-
-// Appends '\' to a path of two or more characters that does not end in a
-// separator.
-void appendSeparator(std::string& path);
-
-// True when `path` ends in '/' or '\'.
-bool endsInSeparator(const std::string& path);
-
-// True when `text` holds a byte from 1 to 31 or a double quote: no Windows
-// name holds one, and the interpreter would cut a path there.
-bool holdsControlCharacterOrQuote(const std::string& text);
-
-// True when the interpreter would expand something in `text`: a %NAME% or
-// %NAME:...% whose NAME is set in the environment or is one of the
-// interpreter's own (CD, DATE, TIME, RANDOM, ERRORLEVEL, ...). Every '%' is
-// taken as a possible start, so this errs towards true.
-bool holdsDefinedVariable(const std::string& text);
-
-// True when a component other than "." and ".." ends in a blank or a dot,
-// which Windows drops from a name everywhere but in the long path form: the
-// directory created would not be the one probed and given to the setup.
-bool hasComponentWindowsRenames(const std::string& path);

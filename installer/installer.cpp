@@ -1,9 +1,9 @@
 #include "installer.h"
 
-#include <cctype>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -28,27 +28,39 @@ bool startsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-bool endsInExe(const std::string& path) {
-    if (path.size() < 4) {
-        return false;
-    }
-    std::string ending = path.substr(path.size() - 4);
-    for (char& c : ending) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return ending == ".exe";
-}
-
 // The setup path as the argument table reads it from the first argument,
-// with ".exe" appended where it does not end so: the path that runs.
+// with the program ending it may lack: the path that runs.
 std::string setupPathToRun(const std::string& firstArgument) {
     ArgumentTable table;
     table.parse(true, "setupPath=" + firstArgument + "\n");
-    std::string path = table.getString("", "setupPath", "");
-    if (!endsInExe(path)) {
-        path += ".exe";
+    return withExeEnding(table.getString("", "setupPath", ""));
+}
+
+// The switches are read as the argument table reads a key line: the value
+// after the first '=' with its surrounding blanks trimmed, and the first of a
+// repeated switch taken. Handing the arguments to the table, one line each,
+// keeps that reading in one place. Nothing when an argument is refused; the
+// complaint has then been written to `err`.
+std::optional<std::string> argumentTableText(const std::vector<std::string>& arguments,
+                                             std::ostream& err) {
+    std::string text = "setupPath=";
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "/norestart") {
+            continue;
+        }
+        bool option = startsWith(argument, "/D=") || startsWith(argument, "/L=") ||
+                      startsWith(argument, "/DS=");
+        // A line break would start a line of its own in the table's text: a
+        // section that hides the options after it, or an option nobody gave.
+        if ((i == 1 || option) && argument.find_first_of("\r\n") == std::string::npos) {
+            text += argument + '\n';
+        } else {
+            err << "Invalid parameter \"" << argument << "\"" << std::endl;
+            return std::nullopt;
+        }
     }
-    return path;
+    return text;
 }
 
 // Characters the interpreter treats as operators or escapes outside quotes.
@@ -80,18 +92,16 @@ void removeOnceFree(const std::string& path) {
 
 }  // namespace
 
-bool readCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
-                     std::ostream& err, RunOptions& options, int& exitCode) {
-    exitCode = kExitFailure;
+std::variant<RunOptions, int> readCommandLine(const std::vector<std::string>& arguments,
+                                              std::ostream& out, std::ostream& err) {
     if (arguments.size() < 2) {
         err << kUsageText << std::endl;
-        return false;
+        return kExitFailure;
     }
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         if (isHelpRequest(arguments[i])) {
             out << kUsageText << std::endl;
-            exitCode = kExitSuccess;
-            return false;
+            return kExitSuccess;
         }
     }
     // The existence test looks at the path that will run. The interpreter
@@ -104,54 +114,40 @@ bool readCommandLine(const std::vector<std::string>& arguments, std::ostream& ou
         !pathExists(setupPath)) {
         err << "Path not found: " << first << std::endl;
         err << "First parameter must be setup path" << std::endl;
-        return false;
+        return kExitFailure;
     }
 
-    std::ostringstream text;
-    text << "setupPath=";
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (argument == "/norestart") {
-            continue;
-        }
-        bool option = startsWith(argument, "/D=") || startsWith(argument, "/L=") ||
-                      startsWith(argument, "/DS=");
-        // A line break would start a line of its own in the table's text: a
-        // section that hides the options after it, or an option nobody gave.
-        if ((i == 1 || option) && argument.find_first_of("\r\n") == std::string::npos) {
-            text << argument << '\n';
-        } else {
-            err << "Invalid parameter \"" << argument << "\"" << std::endl;
-            return false;
-        }
+    std::optional<std::string> text = argumentTableText(arguments, err);
+    if (!text) {
+        return kExitFailure;
     }
-
     ArgumentTable table;
-    table.parse(true, text.str());
+    table.parse(true, *text);
 
+    RunOptions options;
     options.language = table.getString("", "/L", "");
     if (!options.language.empty() && options.language != "g" && options.language != "e") {
         err << "Invalid parameter \"/L=" << options.language << "\"" << std::endl;
-        return false;
+        return kExitFailure;
     }
     options.directory = table.getString("", "/D", "");
     options.setupPath = setupPath;
     std::string shortcut = table.getString("", "/DS", "");
-    options.desktopShortcut = table.getBool(true, "", "/DS");
     if (!shortcut.empty() && shortcut != "1" && shortcut != "0") {
         err << "Invalid parameter \"/DS=" << shortcut << "\"" << std::endl;
-        return false;
+        return kExitFailure;
     }
-    exitCode = kExitSuccess;
-    return true;
+    // No value, or "1", keeps the shortcut.
+    options.desktopShortcut = shortcut != "0";
+    return options;
 }
 
 int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
-    RunOptions options;
-    int exitCode = kExitFailure;
-    if (!readCommandLine(arguments, out, err, options, exitCode)) {
-        return exitCode;
+    std::variant<RunOptions, int> read = readCommandLine(arguments, out, err);
+    if (const int* exitCode = std::get_if<int>(&read)) {
+        return *exitCode;
     }
+    RunOptions& options = std::get<RunOptions>(read);
     if (!resolveInstallDir(options.directory, err)) {
         return kExitFailure;
     }
@@ -162,10 +158,10 @@ int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, s
                                       options.directory);
     // The wait runs whatever the setup returned, so marker and log are always
     // cleaned up.
-    bool logMissing = waitForSetupAndRelayLog(launch.logPath, err);
+    LogOutcome log = waitForSetupAndRelayLog(launch.logPath, err);
     platform::releaseChildProcesses(children);
     // The setup reports problems through its log: any log it leaves fails the run.
-    return launch.status == 0 && logMissing ? kExitSuccess : kExitFailure;
+    return launch.status == 0 && log == LogOutcome::kNoLog ? kExitSuccess : kExitFailure;
 }
 
 std::string composeLogPath(const std::string& directory, std::int64_t calendarSeconds,
@@ -308,7 +304,7 @@ bool relayLog(platform::InputFile& log, std::ostream& err) {
     return atRealEnd && err.good();
 }
 
-bool waitForSetupAndRelayLog(std::string logPath, std::ostream& err) {
+LogOutcome waitForSetupAndRelayLog(std::string logPath, std::ostream& err) {
     const std::int64_t start = platform::monotonicMilliseconds();
     const std::string markerPath = logPath + ".ready";
     waitForMarker(markerPath, platform::monotonicMilliseconds, platform::sleepMilliseconds);
@@ -326,11 +322,11 @@ bool waitForSetupAndRelayLog(std::string logPath, std::ostream& err) {
     // Only an empty log path means the setup left no log; anything else there
     // may hold its report of a failure.
     if (opened == platform::FileResult::kMissing) {
-        return true;
+        return LogOutcome::kNoLog;
     }
     if (opened != platform::FileResult::kDone) {
         err << "Can not read log " << logPath << std::endl;
-        return false;
+        return LogOutcome::kUnreadable;
     }
     bool relayed = relayLog(*log, err);
     log.reset();
@@ -339,5 +335,5 @@ bool waitForSetupAndRelayLog(std::string logPath, std::ostream& err) {
     if (relayed) {
         removeOnceFree(logPath);
     }
-    return false;
+    return LogOutcome::kRelayed;
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "platform.h"
@@ -23,10 +24,10 @@ struct RunOptions {
 };
 
 // Reads and checks the command line (`arguments` starts with the program's
-// name). Returns true with `options` filled in when the run goes on; otherwise
-// has written what the user must see and sets `exitCode`.
-bool readCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
-                     std::ostream& err, RunOptions& options, int& exitCode);
+// name). Returns the options when the run goes on; otherwise the exit code the
+// run ends with, once what the user must see has been written.
+std::variant<RunOptions, int> readCommandLine(const std::vector<std::string>& arguments,
+                                              std::ostream& out, std::ostream& err);
 
 // A whole run, from the argument vector to the process exit code.
 int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
@@ -64,9 +65,16 @@ bool waitForMarker(const std::string& markerPath, const std::function<std::int64
 // the last byte counts as the end) and every byte reached `err`.
 bool relayLog(platform::InputFile& log, std::ostream& err);
 
+// What stood at the log path once the setup had finished.
+enum class LogOutcome {
+    kNoLog,       // nothing: the setup left no log
+    kRelayed,     // a log, relayed to the error stream as far as it could be
+    kUnreadable,  // something that could not be opened for reading
+};
+
 // Waits up to 10 s for the completion marker (log path + ".ready") and removes
 // it; then relays the log to `err` and removes it once it has been relayed in
 // full. A log that another process holds is tried again while the 10 s last.
-// True when there is no log; something at the log path that cannot be read
-// is reported on `err` ("Can not read log <log path>") and stays.
-bool waitForSetupAndRelayLog(std::string logPath, std::ostream& err);
+// Something at the log path that cannot be read is reported on `err` ("Can
+// not read log <log path>") and stays.
+LogOutcome waitForSetupAndRelayLog(std::string logPath, std::ostream& err);

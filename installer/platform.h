@@ -4,8 +4,8 @@
 // behaving as the Windows calls do as far as the program's logic can tell.
 //
 // Paths are 8-bit strings in the process's code page. Every file operation
-// here reaches paths of any length, past the 260 characters of the narrow
-// Windows calls included.
+// here but makeDirectory reaches paths of any length, past the 260 characters
+// of the narrow Windows calls included.
 #pragma once
 
 #include <cstddef>
@@ -41,7 +41,17 @@ std::int64_t monotonicMilliseconds();
 int runCommand(const std::string& command);
 
 // True when the file-status query succeeds, that is a file or directory is there.
-bool fileStatus(const std::string& path);
+bool pathIsPresent(const std::string& path);
+
+// Creates the directory with every missing parent. From the outermost
+// component inwards, each one that is not yet a directory is created; the
+// first that cannot be ends the call with false, leaving those created so far.
+// True when the whole chain stands as directories at the end, which changes
+// nothing where it already did. Windows takes '/' and '\' alike as
+// separators, POSIX '/' only, as its file-status query does. On Windows, text
+// that is no path in the process's code page gives false. Nothing is reported:
+// the program writes its own message.
+bool makeDirectory(const std::string& path);
 
 // True when the environment holds a variable of that name (on Windows the
 // name's letter case does not matter).

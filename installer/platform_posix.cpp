@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +41,11 @@ class DescriptorInput : public InputFile {
   private:
     int file_;
 };
+
+bool isDirectory(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
 
 FileResult fileResult(int error) {
     return error == ENOENT || error == ENOTDIR ? FileResult::kMissing : FileResult::kFailed;
@@ -79,9 +85,32 @@ int runCommand(const std::string& command) {
     return WEXITSTATUS(status);
 }
 
-bool fileStatus(const std::string& path) {
+bool pathIsPresent(const std::string& path) {
     struct stat status;
     return stat(path.c_str(), &status) == 0;
+}
+
+bool makeDirectory(const std::string& path) {
+    // The name ends at its first zero byte, as every call given it would end it.
+    const std::string name = path.c_str();
+    const bool absolute = !name.empty() && name[0] == '/';
+    std::string prefix;
+    std::string::size_type start = 0;
+    while (start < name.size()) {
+        std::string::size_type end = std::min(name.find('/', start), name.size());
+        // Between two adjacent separators stands no component.
+        if (end > start) {
+            if (absolute || !prefix.empty()) {
+                prefix += '/';
+            }
+            prefix.append(name, start, end - start);
+            if (!isDirectory(prefix) && mkdir(prefix.c_str(), 0777) != 0) {
+                return false;
+            }
+        }
+        start = end + 1;
+    }
+    return true;
 }
 
 bool hasEnvironmentVariable(const std::string& name) {

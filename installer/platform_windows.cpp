@@ -8,6 +8,9 @@
 #include <ctime>
 #include <vector>
 
+#include <wx/filename.h>
+#include <wx/log.h>
+
 namespace platform {
 namespace {
 
@@ -143,9 +146,21 @@ int runCommand(const std::string& command) {
     return std::system(command.c_str());
 }
 
-bool fileStatus(const std::string& path) {
+bool pathIsPresent(const std::string& path) {
     std::wstring wide = longPath(path);
     return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool makeDirectory(const std::string& path) {
+    // The bytes are in the process's code page, which is what the file-name
+    // conversion assumes; a string it cannot read must not become an empty
+    // (current) directory.
+    wxString name(path.c_str(), *wxConvFileName);
+    if (name.empty() && !path.empty()) {
+        return false;
+    }
+    wxLogNull quiet;
+    return wxFileName::Mkdir(name, 511, wxPATH_MKDIR_FULL);
 }
 
 bool hasEnvironmentVariable(const std::string& name) {

@@ -35,8 +35,13 @@ int runCommand(const std::string&) {
 }
 
 // Paths of even length exist, so that arbitrary inputs meet both answers.
-bool fileStatus(const std::string& path) {
+bool pathIsPresent(const std::string& path) {
     return !path.empty() && path.size() % 2 == 0;
+}
+
+// Only what is there already can be made, so that the two answers agree.
+bool makeDirectory(const std::string& path) {
+    return pathIsPresent(path);
 }
 
 // Names of one letter are set, so that %X% meets both answers.

@@ -48,8 +48,12 @@ TEST(InstallDir, AppendSeparatorSamples) {
     }
 }
 
-// The separator rules are plain character tests; they must agree with the
-// regular expressions they stand for on every short input.
+// The separator rules were once the regular expressions ".+[^\\/]" (append a
+// separator) and ".+[^:][\\/]" (drop one), where '.' matches anything but CR
+// and LF. They became plain character tests because the standard regex engine
+// recurses once per character and overflows the stack on a long path; the
+// expressions stay here as the oracle, which the tests must agree with on
+// every short input.
 TEST(InstallDir, AppendSeparatorAgreesWithItsRegularExpression) {
     const std::regex rule(".+[^\\\\/]");
     for (const std::string& path : shortStrings(5)) {
@@ -153,6 +157,32 @@ TEST(InstallDir, TextsThatWouldNotStayAsGiven) {
         EXPECT_EQ(c.variable, holdsDefinedVariable(c.text)) << c.text;
         EXPECT_EQ(c.renamed, hasComponentWindowsRenames(c.text)) << c.text;
     }
+}
+
+// Every missing parent is made; a file anywhere in the chain fails it.
+TEST(InstallDir, CreateDirectoryMakesEveryMissingParent) {
+    TempDir temp;
+    temp.file("file");
+    struct Case {
+        std::string path;
+        bool created;
+    } cases[] = {
+        {"", true},  // the directory that exists already
+        {"/new/nested/deep", true},
+        {"/new/nested/deep/", true},
+        {"/again//twice/", true},
+        {"/up/../over", true},
+        {"/file", false},
+        {"/file/sub", false},
+    };
+    for (const Case& c : cases) {
+        std::string path = temp.path() + c.path;
+        EXPECT_EQ(c.created, createDirectory(path)) << c.path;
+        EXPECT_EQ(c.created, std::filesystem::is_directory(path)) << c.path;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(temp.path() + "/again/twice"));
+    EXPECT_TRUE(std::filesystem::is_directory(temp.path() + "/up"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(temp.path() + "/file"));
 }
 
 TEST(InstallDir, ResolveRejectsWhatIsNotAnAbsoluteDrivePath) {

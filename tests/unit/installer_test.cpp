@@ -96,7 +96,7 @@ TEST(Installer, RelaySamples) {
         std::string log = temp.file("install.log", c.log);
         temp.file("install.log.ready");
         std::ostringstream err;
-        EXPECT_FALSE(waitForSetupAndRelayLog(log, err));
+        EXPECT_EQ(LogOutcome::kRelayed, waitForSetupAndRelayLog(log, err));
         EXPECT_EQ(c.relayed, err.str());
         EXPECT_EQ(!c.removed, std::filesystem::exists(log)) << c.relayed;
         EXPECT_FALSE(std::filesystem::exists(log + ".ready"));
@@ -212,7 +212,7 @@ TEST(Installer, LogThatCouldNotBeRelayedStays) {
         CountingBuffer buffer;
         buffer.failAfter = failAfter;
         std::ostream err(&buffer);
-        EXPECT_FALSE(waitForSetupAndRelayLog(log, err));
+        EXPECT_EQ(LogOutcome::kRelayed, waitForSetupAndRelayLog(log, err));
         EXPECT_TRUE(std::filesystem::exists(log)) << failAfter;
         EXPECT_FALSE(std::filesystem::exists(log + ".ready"));
     }
@@ -273,14 +273,14 @@ TEST(Installer, WhatStandsAtTheLogPathDecides) {
     TempDir temp;
     temp.file("install.log.ready");
     std::ostringstream err;
-    EXPECT_TRUE(waitForSetupAndRelayLog(temp.path() + "/install.log", err));
+    EXPECT_EQ(LogOutcome::kNoLog, waitForSetupAndRelayLog(temp.path() + "/install.log", err));
     EXPECT_EQ("", err.str());
     EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
 
     std::string log = temp.path() + "/install.log";
     std::filesystem::create_directory(log);
     temp.file("install.log.ready");
-    EXPECT_FALSE(waitForSetupAndRelayLog(log, err));
+    EXPECT_EQ(LogOutcome::kUnreadable, waitForSetupAndRelayLog(log, err));
     EXPECT_EQ("Can not read log " + log + "\n", err.str());
     EXPECT_TRUE(std::filesystem::is_directory(log));
     EXPECT_FALSE(std::filesystem::exists(log + ".ready"));
@@ -312,13 +312,13 @@ TEST(Installer, CommandLineGivesTheRunValues) {
         std::vector<std::string> arguments{"prog"};
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
         std::ostringstream out, err;
-        RunOptions options;
-        int exitCode = 42;
-        ASSERT_TRUE(readCommandLine(arguments, out, err, options, exitCode)) << err.str();
-        EXPECT_EQ(c.setupPath, options.setupPath);
-        EXPECT_EQ(c.language, options.language);
-        EXPECT_EQ(c.directory, options.directory);
-        EXPECT_EQ(c.shortcut, options.desktopShortcut);
+        std::variant<RunOptions, int> read = readCommandLine(arguments, out, err);
+        const RunOptions* options = std::get_if<RunOptions>(&read);
+        ASSERT_NE(nullptr, options) << err.str();
+        EXPECT_EQ(c.setupPath, options->setupPath);
+        EXPECT_EQ(c.language, options->language);
+        EXPECT_EQ(c.directory, options->directory);
+        EXPECT_EQ(c.shortcut, options->desktopShortcut);
         EXPECT_EQ("", out.str() + err.str());
     }
 }
