@@ -15,7 +15,7 @@ rem and leaves ERRORLEVEL as it was: set to 1 first, which the program never
 rem returns, it cannot pass for the program's 0.
 "%SystemRoot%\System32\cmd.exe" /c exit 1
 rem /D= goes last: a directory given with a trailing backslash then swallows
-rem no other option (README, "The cmd quoting trap").
+rem no other option (docs/deploying.md, "The cmd quoting trap").
 "%~dp0Qix_Console_Installer.exe" "%~dp0ZevSetup.exe" /L=g /DS=0 "/D=%TARGET%" 2> "%LOG%"
 if %ERRORLEVEL% EQU 1 goto nolog
 rem "if errorlevel 1" would miss the program's -1: it means 1 or more.

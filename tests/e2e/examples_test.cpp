@@ -1,6 +1,6 @@
-// The deployment examples that README shows, run as an administrator runs
-// them: the cmd script under Wine's cmd, from a package folder that holds the
-// program and the product's setup.
+// The deployment examples that docs/deploying.md shows, run as an
+// administrator runs them: the cmd script under Wine's cmd, from a package
+// folder that holds the program and the product's setup.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -153,9 +153,9 @@ TEST_F(CmdExample, EndsWithOneWhenTheLogCannotBeWritten) {
     EXPECT_FALSE(exists(target)) << "the program ran";
 }
 
-// README shows the example files; they must not drift apart.
+// docs/deploying.md shows the example files; they must not drift apart.
 TEST(Readme, ShowsTheExampleFilesAsTheyAre) {
-    std::string readme = readFile(QIX_SOURCE_DIR "/README.md");
+    std::string readme = readFile(QIX_SOURCE_DIR "/docs/deploying.md");
     for (const char* name : {"install-zev.cmd", "install-zev.ps1"}) {
         std::string text = withoutCarriageReturns(readFile(kExamples + "/" + name));
         ASSERT_FALSE(text.empty()) << name;

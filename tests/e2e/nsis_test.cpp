@@ -304,7 +304,7 @@ TEST_P(ZevBuilds, KitRefusesADirectoryTheEngineWouldReplace) {
     EXPECT_FALSE(exists(company));
 }
 
-// README shows the kit's two examples, indented as code blocks; the same
+// The kit's README shows its two examples, indented as code blocks; the same
 // scripts, built, honour the contract, in German too.
 TEST_F(Zev, KitExamplesRunAsReadmeShowsThem) {
     struct Example {
@@ -322,7 +322,8 @@ TEST_F(Zev, KitExamplesRunAsReadmeShowsThem) {
         for (std::string line; std::getline(lines, line);) {
             block += (line.empty() ? "" : "    ") + line + "\n";
         }
-        EXPECT_NE(std::string::npos, readFile(QIX_SOURCE_DIR "/README.md").find(block)) << e.script;
+        EXPECT_NE(std::string::npos, readFile(QIX_SOURCE_DIR "/setup-kit/README.md").find(block))
+            << e.script;
 
         std::string example = linux("media/" + e.installer);
         fs::copy_file(QIX_WINDOWS_BUILD_DIR "/" + e.installer, example);
