@@ -7,15 +7,6 @@ export WINEARCH=win64
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 
-# The version of Debian's wxWidgets 3.2 source package: the key of the MinGW build's cache.
-wx_source_version() {
-  dpkg-query -W -f='${Version}' libwxbase3.2-1 2>/dev/null || echo unknown
-}
-
-wx_mingw_prefix() {
-  echo "$QIX_CACHE/wx-mingw-$1"
-}
-
 # One persistent wineserver for the whole run: each program start then takes
 # a fraction of a second instead of seconds. Wine's background services start
 # here with their streams on /dev/null, so that no test's pipe is held open.

@@ -13,13 +13,8 @@ trap 'rm -rf "$scratch"' EXIT
 name=Qix_Console_Installer-$2-win64
 
 failures=0
-check() {
-  if eval "$2"; then
-    echo "ok: $1"
-  else
-    echo "FAIL: $1"
-    failures=$((failures + 1))
-  fi
+check() { # description, then a condition for eval
+  if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; failures=$((failures + 1)); fi
 }
 
 # release FOLDER [NAME=VALUE...]: runs scripts/release into FOLDER and unpacks the zip there.
@@ -38,9 +33,7 @@ release() {
 # output. Every stream goes to a file, so that no Wine service that this run
 # may start holds on to the test's output.
 run_help() {
-  local code=0
-  "$WINE" "$1" '/?' </dev/null >"$2.out" 2>"$2.err" || code=$?
-  echo "$code" >"$2.code"
+  "$WINE" "$1" '/?' </dev/null >"$2.out" 2>"$2.err" && echo 0 >"$2.code" || echo $? >"$2.code"
 }
 
 release plain
