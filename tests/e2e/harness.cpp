@@ -71,10 +71,9 @@ std::vector<std::string> listDir(const std::string& path) {
     return names;
 }
 
-// The project's own Wine prefix unless the caller chose another.
+// The build's Wine prefix, the one every Windows test and script uses.
 std::string winePrefix() {
-    const char* prefix = getenv("WINEPREFIX");
-    return prefix && *prefix ? prefix : QIX_WINEPREFIX;
+    return QIX_WINEPREFIX;
 }
 
 std::string driveC() {
