@@ -159,6 +159,7 @@ bool makeDirectory(const std::string& path) {
     if (name.empty() && !path.empty()) {
         return false;
     }
+    // The program reports failures itself, in one message of its own.
     wxLogNull quiet;
     return wxFileName::Mkdir(name, 511, wxPATH_MKDIR_FULL);
 }

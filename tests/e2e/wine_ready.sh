@@ -5,7 +5,9 @@
 # Usage: wine_ready.sh SOURCE_DIR
 set -uo pipefail
 . "$1/scripts/lib.sh"
-if ! start_wineserver; then
+start_wineserver
+# start_wineserver goes on whatever happens; here a Wine that does not answer fails.
+if ! "$WINE" wineboot </dev/null >/dev/null 2>&1 || ! desktop_running; then
   echo "Wine does not start in $WINEPREFIX; scripts/bootstrap creates the prefix" >&2
   exit 1
 fi
