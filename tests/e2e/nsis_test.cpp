@@ -104,6 +104,16 @@ class Zev : public WindowsRunTest {
         arguments.insert(arguments.end(), options.begin(), options.end());
         Outcome outcome;
         double taken = secondsOf([&] { outcome = bench.run(arguments); });
+        // Under load the installer has once ended at its start without a trace,
+        // as a crashing setup does under Wine: no marker, no log, no word, and the
+        // program waits out its limit and ends with -1. As the harness does when
+        // Wine fails to start a program: once more, and twice fails.
+        if (outcome.exitCode == 255 && outcome.out.empty() && outcome.err.empty() &&
+            taken >= 10.0) {
+            std::cout << "The installer left no trace (" << describe(outcome) << "); repeated"
+                      << std::endl;
+            taken = secondsOf([&] { outcome = bench.run(arguments); });
+        }
         if (seconds) {
             *seconds = taken;
         }
