@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform.h"
+#include "setup_command.h"
 
 namespace {
 
@@ -18,20 +19,6 @@ bool holdsLineBreakBefore(const std::string& path, std::string::size_type end) {
 }
 
 const int kProbeNameAttempts = 100;
-
-// The interpreter's own variables, expanded although the environment has none
-// of these names.
-const char* const kInterpreterVariables[] = {
-    "CD",         "DATE",          "TIME",       "RANDOM",
-    "ERRORLEVEL", "CMDEXTVERSION", "CMDCMDLINE", "HIGHESTNUMANODENUMBER",
-    "__CD__",     "__APPDIR__"};
-
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) ==
-                      std::toupper(static_cast<unsigned char>(y));
-           });
-}
 
 }  // namespace
 
@@ -64,7 +51,14 @@ std::string defaultInstallDir() {
 }
 
 bool isAbsoluteDrivePath(const std::string& directory) {
-    return directory.size() >= 3 && directory[1] == ':' && isSeparator(directory[2]);
+    auto isDriveLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    return directory.size() >= 3 && isDriveLetter(directory[0]) && directory[1] == ':' &&
+           isSeparator(directory[2]);
+}
+
+bool namesPlainDirectory(const std::string& directory) {
+    return directory.find(':', 2) == std::string::npos &&
+           !platform::bestFitMakesAnyOf(directory, "\"*/:<>?\\|%");
 }
 
 bool createDirectory(const std::string& directory) {
@@ -120,33 +114,6 @@ void stripEnclosingQuotes(std::string& directory) {
     }
 }
 
-bool holdsControlCharacterOrQuote(const std::string& text) {
-    return std::any_of(text.begin(), text.end(),
-                       [](char c) { return c == '"' || (c >= 1 && c <= 31); });
-}
-
-bool holdsDefinedVariable(const std::string& text) {
-    std::string::size_type open = text.find('%');
-    while (open != std::string::npos) {
-        std::string::size_type close = text.find('%', open + 1);
-        if (close == std::string::npos) {
-            return false;
-        }
-        std::string name = text.substr(open + 1, close - open - 1);
-        name = name.substr(0, name.find(':'));
-        for (const char* own : kInterpreterVariables) {
-            if (equalsIgnoringCase(name, own)) {
-                return true;
-            }
-        }
-        if (platform::hasEnvironmentVariable(name)) {
-            return true;
-        }
-        open = close;
-    }
-    return false;
-}
-
 bool endsInExe(const std::string& path) {
     if (path.size() < 4) {
         return false;
@@ -193,10 +160,9 @@ bool resolveInstallDir(std::string& directory, std::ostream& err) {
     // The quotes go before anything is made of the directory, so that the one
     // created and probed is the one the setup is given and writes its log in.
     stripEnclosingQuotes(directory);
-    // No Windows name holds a quote; inside the setup command one would end
-    // the quoting of the log path and hand the rest to the interpreter, as a
-    // defined %NAME% would put another directory in its place.
-    if (directory.find('"') != std::string::npos || holdsDefinedVariable(directory) ||
+    // The directory goes into the setup's command line and its log path as
+    // it is, and must be the one Windows and the setup take it for.
+    if (!fitsSetupCommandLine(directory) || !namesPlainDirectory(directory) ||
         hasComponentWindowsRenames(directory) || !createDirectory(directory) ||
         !pathExists(directory)) {
         err << "Can not create directory " << directory << std::endl;

@@ -13,19 +13,16 @@
 // - Appended separator: '\' goes after a path of two or more bytes whose last
 //   byte is no separator, unless a CR or LF stands anywhere before that last
 //   byte (appendSeparator).
-// - Absolute drive path: a drive letter's ':' second and a separator third. A
-//   drive root (C:\, C:/) passes; anything shorter, relative, drive-relative
-//   (C:x) or UNC does not (isAbsoluteDrivePath).
+// - Absolute drive path: a drive letter A to Z (either case) first, ':'
+//   second and a separator third. A drive root (C:\, C:/) passes; anything
+//   shorter, relative, drive-relative (C:x), UNC, or with another character
+//   for the drive (1:\, ':\) does not (isAbsoluteDrivePath).
 // - Enclosing quotes: one double or single quote goes from each end where
 //   there is one (stripEnclosingQuotes).
-// - Control characters and quotes: a byte from 1 to 31 (CR and LF among them)
-//   or a double quote. No Windows name holds one, and the interpreter would
-//   cut a path there (holdsControlCharacterOrQuote).
-// - Defined variables: a %NAME% or %NAME:...% whose NAME is set in the
-//   environment or is one of the interpreter's own (CD, DATE, TIME, RANDOM,
-//   ERRORLEVEL, ...), which the interpreter would replace by its value. Every
-//   '%' is taken as a possible start, so this errs towards true
-//   (holdsDefinedVariable).
+// - Plain directory: no ':' after the drive's, which Windows reads as an
+//   alternate data stream, and no character that a program without Unicode
+//   would read, by best fit, as one of " * / : < > ? \ | % (U+FF02 as '"'):
+//   such a setup would install elsewhere (namesPlainDirectory).
 // - Renamed components: a component other than "." and ".." that ends in a
 //   blank or a dot, which Windows drops from a name everywhere but in the long
 //   path form: the directory created would not be the one probed and given to
@@ -44,8 +41,7 @@ bool pathExists(std::string path);
 void appendSeparator(std::string& path);
 bool isAbsoluteDrivePath(const std::string& directory);
 void stripEnclosingQuotes(std::string& directory);
-bool holdsControlCharacterOrQuote(const std::string& text);
-bool holdsDefinedVariable(const std::string& text);
+bool namesPlainDirectory(const std::string& directory);
 bool hasComponentWindowsRenames(const std::string& path);
 bool endsInExe(const std::string& path);
 std::string withExeEnding(std::string path);
@@ -54,8 +50,9 @@ std::string withExeEnding(std::string path);
 // then the absolute-path rule, creation with all missing parents, the existence
 // test and the write probe. One enclosing quote at each end is stripped
 // before creation, so the directory created, probed and settled is the same;
-// one that still holds a quote, a defined %NAME% or a component that Windows
-// would rename is refused before anything is created. On success the directory
+// one that cannot stand in the setup's command line as it is, names no plain
+// directory or holds a component that Windows would rename is refused before
+// anything is created. On success the directory
 // uses '\' throughout. On failure writes one message to `err` and returns false;
 // directories created so far stay.
 bool resolveInstallDir(std::string& directory, std::ostream& err);

@@ -10,6 +10,7 @@
 #include "argument_table.h"
 #include "install_dir.h"
 #include "platform.h"
+#include "setup_command.h"
 
 namespace {
 
@@ -28,55 +29,39 @@ bool startsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// The setup path as the argument table reads it from the first argument,
-// with the program ending it may lack: the path that runs.
-std::string setupPathToRun(const std::string& firstArgument) {
-    ArgumentTable table;
-    table.parse(true, "setupPath=" + firstArgument + "\n");
-    return withExeEnding(table.getString("", "setupPath", ""));
-}
+// The arguments as lines of the argument table's text, which reads each
+// value as it reads a key line: after the first '=', its surrounding blanks
+// trimmed, the first of a repeated switch taken. The first argument goes in
+// as the setup path. `refused` is the first argument that is no option.
+struct ScreenedArguments {
+    std::string text;
+    std::optional<std::string> refused;
+};
 
-// The switches are read as the argument table reads a key line: the value
-// after the first '=' with its surrounding blanks trimmed, and the first of a
-// repeated switch taken. Handing the arguments to the table, one line each,
-// keeps that reading in one place. Nothing when an argument is refused; the
-// complaint has then been written to `err`.
-std::optional<std::string> argumentTableText(const std::vector<std::string>& arguments,
-                                             std::ostream& err) {
-    std::string text = "setupPath=";
+ScreenedArguments screenArguments(const std::vector<std::string>& arguments) {
+    ScreenedArguments screened;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
+        // A line break would start a line of its own in the table's text: a
+        // section that hides the options after it, or an option nobody gave.
+        bool oneLine = argument.find_first_of("\r\n") == std::string::npos;
+        if (i == 1) {
+            // A first argument with a line break names no setup path.
+            screened.text += "setupPath=" + (oneLine ? argument : std::string()) + '\n';
+            continue;
+        }
         if (argument == "/norestart") {
             continue;
         }
         bool option = startsWith(argument, "/D=") || startsWith(argument, "/L=") ||
                       startsWith(argument, "/DS=");
-        // A line break would start a line of its own in the table's text: a
-        // section that hides the options after it, or an option nobody gave.
-        if ((i == 1 || option) && argument.find_first_of("\r\n") == std::string::npos) {
-            text += argument + '\n';
-        } else {
-            err << "Invalid parameter \"" << argument << "\"" << std::endl;
-            return std::nullopt;
+        if (option && oneLine) {
+            screened.text += argument + '\n';
+        } else if (!screened.refused) {
+            screened.refused = argument;
         }
     }
-    return text;
-}
-
-// Characters the interpreter treats as operators or escapes outside quotes.
-const char* const kOperators = "&|<>^";
-
-// Puts '^' before each operator so the interpreter passes it on as text.
-std::string escapeOperators(const std::string& text) {
-    const std::string operators = kOperators;
-    std::string escaped;
-    for (char c : text) {
-        if (operators.find(c) != std::string::npos) {
-            escaped += '^';
-        }
-        escaped += c;
-    }
-    return escaped;
+    return screened;
 }
 
 // A file that another process still holds open cannot be removed yet: the
@@ -104,25 +89,23 @@ std::variant<RunOptions, int> readCommandLine(const std::vector<std::string>& ar
             return kExitSuccess;
         }
     }
-    // The existence test looks at the path that will run. The interpreter
-    // would cut it at a quote or a control character, which the test, since
-    // "\.." cancels what stands before it, never sees; and it would put a
-    // variable's value in place of a defined %NAME%.
+    ScreenedArguments screened = screenArguments(arguments);
+    ArgumentTable table;
+    table.parse(true, screened.text);
+    // The existence test looks at the path that will run, with the program
+    // ending it may lack, and the path goes into the setup's command line
+    // as it is.
     const std::string& first = arguments[1];
-    std::string setupPath = setupPathToRun(first);
-    if (holdsControlCharacterOrQuote(first) || holdsDefinedVariable(first) ||
-        !pathExists(setupPath)) {
+    std::string setupPath = withExeEnding(table.getString("", "setupPath", ""));
+    if (!fitsSetupCommandLine(first) || !pathExists(setupPath)) {
         err << "Path not found: " << first << std::endl;
         err << "First parameter must be setup path" << std::endl;
         return kExitFailure;
     }
-
-    std::optional<std::string> text = argumentTableText(arguments, err);
-    if (!text) {
+    if (screened.refused) {
+        err << "Invalid parameter \"" << *screened.refused << "\"" << std::endl;
         return kExitFailure;
     }
-    ArgumentTable table;
-    table.parse(true, *text);
 
     RunOptions options;
     options.language = table.getString("", "/L", "");
@@ -143,6 +126,7 @@ std::variant<RunOptions, int> readCommandLine(const std::vector<std::string>& ar
 }
 
 int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    platform::failWhenInterrupted();
     std::variant<RunOptions, int> read = readCommandLine(arguments, out, err);
     if (const int* exitCode = std::get_if<int>(&read)) {
         return *exitCode;
@@ -151,78 +135,38 @@ int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, s
     if (!resolveInstallDir(options.directory, err)) {
         return kExitFailure;
     }
-    // A killed program takes the setup's whole process tree with it; a normal
-    // end lets what the setup started on purpose live on.
-    void* children = platform::bindChildProcesses();
-    LaunchResult launch = launchSetup(options.setupPath, options.language, options.desktopShortcut,
-                                      options.directory);
+    LaunchResult launch = launchSetup(options, err);
+    if (!launch.setup) {
+        return kExitFailure;
+    }
+    int status = launch.setup->waitForExit();
     // The wait runs whatever the setup returned, so marker and log are always
-    // cleaned up.
+    // cleaned up. Until it ends, a killed program takes the setup's whole
+    // process tree with it; a normal end lets what the setup started on
+    // purpose live on.
     LogOutcome log = waitForSetupAndRelayLog(launch.logPath, err);
-    platform::releaseChildProcesses(children);
+    launch.setup->release();
     // The setup reports problems through its log: any log it leaves fails the run.
-    return launch.status == 0 && log == LogOutcome::kNoLog ? kExitSuccess : kExitFailure;
+    return status == 0 && log == LogOutcome::kNoLog ? kExitSuccess : kExitFailure;
 }
 
-std::string composeLogPath(const std::string& directory, std::int64_t calendarSeconds,
-                           long elapsedMilliseconds, std::uint32_t processId) {
-    std::ostringstream path;
-    path << directory;
-    // Without a separator the log would land in the parent directory, which
-    // was never proven writable.
-    if (!directory.empty() && !endsInSeparator(directory)) {
-        path << '\\';
-    }
-    // Runs started together read nearly the same two clocks; the process id
-    // keeps their logs apart.
-    path << "install" << calendarSeconds << elapsedMilliseconds << '-' << processId << ".log";
-    return path.str();
-}
-
-std::string composeSetupCommand(const std::string& setupPath, const std::string& language,
-                                bool desktopShortcut, const std::string& logPath,
-                                const std::string& directory) {
-    // The interpreter cuts an unquoted program path at a blank or at one of
-    // ",;=", drops a leading '@' and splits the line at an unquoted operator. Only then is anything
-    // quoted or escaped, so that plain paths reach it exactly as the setup has
-    // always been called.
-    bool quoteSetup = setupPath.find_first_of(" ,;=&|<>^()@") != std::string::npos;
-
-    std::ostringstream command;
-    if (quoteSetup) {
-        command << "\"\"" << setupPath << "\"";
-    } else {
-        command << setupPath;
-    }
-    command << " /S ";
-    if (!language.empty()) {
-        command << " /L" << language;
-    }
-    command << (desktopShortcut ? " /DStrue" : " /DSfalse");
-    command << " /LOG\"" << logPath << "\"";
-    if (!directory.empty()) {
-        command << " /D=" << escapeOperators(directory);
-    }
-    // With a quote as the first character the interpreter removes the first and
-    // the last quote of the line: this outer pair.
-    if (quoteSetup) {
-        command << "\"";
-    }
-    return command.str();
-}
-
-LaunchResult launchSetup(const std::string& setupPath, const std::string& language,
-                         bool desktopShortcut, const std::string& directory) {
+LaunchResult launchSetup(const RunOptions& options, std::ostream& err) {
     std::int64_t seconds = static_cast<std::int64_t>(std::time(nullptr));
     long elapsed = platform::millisecondsSinceStart();
     LaunchResult result;
-    result.logPath = composeLogPath(directory, seconds, elapsed, platform::currentProcessId());
+    result.logPath =
+        composeLogPath(options.directory, seconds, elapsed, platform::currentProcessId());
     std::string command =
-        composeSetupCommand(setupPath, language, desktopShortcut, result.logPath, directory);
+        composeSetupCommand(options.setupPath, options.language, options.desktopShortcut,
+                            result.logPath, options.directory);
     if (pathExists(result.logPath)) {
         platform::removeFile(result.logPath);
     }
-    result.status = platform::runCommand(command);
+    std::string reason;
+    result.setup = platform::startProcess(options.setupPath, command, reason);
+    if (!result.setup) {
+        err << "Can not start setup " << options.setupPath << ": " << reason << std::endl;
+    }
     return result;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <variant>
@@ -32,25 +33,16 @@ std::variant<RunOptions, int> readCommandLine(const std::vector<std::string>& ar
 // A whole run, from the argument vector to the process exit code.
 int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 
-// The setup's log path: the directory, joined with a backslash where it does
-// not end in a separator, then "install", both clock readings, '-', the
-// process id and ".log".
-std::string composeLogPath(const std::string& directory, std::int64_t calendarSeconds,
-                           long elapsedMilliseconds, std::uint32_t processId);
-
-// The command line the interpreter receives for the setup.
-std::string composeSetupCommand(const std::string& setupPath, const std::string& language,
-                                bool desktopShortcut, const std::string& logPath,
-                                const std::string& directory);
-
 struct LaunchResult {
-    int status;
+    std::unique_ptr<platform::ProcessTree> setup;  // null when it could not start
     std::string logPath;
 };
 
-// Removes a stale log, runs the setup through the interpreter and waits for it.
-LaunchResult launchSetup(const std::string& setupPath, const std::string& language,
-                         bool desktopShortcut, const std::string& directory);
+// Removes a stale log and starts the setup with its command line, the
+// directory settled. A setup that cannot start is reported on `err` ("Can not
+// start setup <setup path>: <the system's reason>") and the result holds no
+// process.
+LaunchResult launchSetup(const RunOptions& options, std::ostream& err);
 
 // Polls for the marker every 100 ms until it exists or `clock` (milliseconds)
 // has moved 10 s forward. True when the marker appeared.

@@ -3,7 +3,8 @@
 #include <vector>
 
 #include "installer.h"
+#include "platform.h"
 
 int main(int argc, char** argv) {
-    return runInstaller(std::vector<std::string>(argv, argv + argc), std::cout, std::cerr);
+    return runInstaller(platform::commandLineArguments(argc, argv), std::cout, std::cerr);
 }

@@ -3,17 +3,30 @@
 // platform_posix.cpp serves the native build used for development and tests,
 // behaving as the Windows calls do as far as the program's logic can tell.
 //
-// Paths are 8-bit strings in the process's code page. Every file operation
-// here but makeDirectory reaches paths of any length, past the 260 characters
-// of the narrow Windows calls included.
+// Text is UTF-8 throughout: on Windows every call converts it to UTF-16 and
+// back, whatever code page the process has, so no name is ever changed by a
+// code page on the way. Every file operation here but makeDirectory reaches
+// paths of any length, past the 260 characters of the narrow Windows calls
+// included.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
+
+// The program's arguments, its own name first. Windows reads them from the
+// system's UTF-16 command line, never through the code page of `argv`.
+std::vector<std::string> commandLineArguments(int argc, char** argv);
+
+// From now on Ctrl+C, Ctrl+Break, closing the console (SIGINT, SIGTERM and
+// SIGHUP on POSIX) end every process a ProcessTree holds and then this
+// program with exit code -1, so that an interrupted run never looks like a
+// success.
+void failWhenInterrupted();
 
 // The Program Files folder, or an empty string where the platform has none.
 std::string programFilesFolder();
@@ -33,12 +46,26 @@ long millisecondsSinceStart();
 // calendar clock; its origin is arbitrary.
 std::int64_t monotonicMilliseconds();
 
-// Runs a command line through the command interpreter, blocking until it ends.
-// The interpreter is COMSPEC when that names an existing file by its absolute
-// path, and the system's own otherwise, never one found in the current
-// directory. Returns the interpreter's exit status, or -1 when no interpreter
-// could start.
-int runCommand(const std::string& command);
+// A started program and every process it starts. While the tree is held,
+// they all end together when this program ends without release(): killed,
+// interrupted, or leaving early.
+class ProcessTree {
+  public:
+    virtual ~ProcessTree() = default;
+    // Blocks until the started program ends; its exit code.
+    virtual int waitForExit() = 0;
+    // Before a normal end: what the program started on purpose lives on.
+    virtual void release() = 0;
+};
+
+// Starts the program file `program` itself (never one looked for elsewhere)
+// with `commandLine` as the whole command line it reads, no interpreter in
+// between, on this program's console and standard streams. Windows puts it
+// in a job of its own, which lets its processes break away on purpose; where
+// the system allows no such job, it runs without one. Null when it cannot
+// start; `error` then holds the system's reason.
+std::unique_ptr<ProcessTree> startProcess(const std::string& program,
+                                          const std::string& commandLine, std::string& error);
 
 // True when the file-status query succeeds, that is a file or directory is there.
 bool pathIsPresent(const std::string& path);
@@ -48,20 +75,29 @@ bool pathIsPresent(const std::string& path);
 // first that cannot be ends the call with false, leaving those created so far.
 // True when the whole chain stands as directories at the end, which changes
 // nothing where it already did. Windows takes '/' and '\' alike as
-// separators, POSIX '/' only, as its file-status query does. On Windows, text
-// that is no path in the process's code page gives false. Nothing is reported:
-// the program writes its own message.
+// separators, POSIX '/' only, as its file-status query does. "." and ".." are
+// resolved on the text first, as Windows resolves them, so no component that
+// ".." cancels is ever created. Nothing is reported: the program writes its
+// own message.
 bool makeDirectory(const std::string& path);
 
-// True when the environment holds a variable of that name (on Windows the
-// name's letter case does not matter).
+// True when the environment holds a variable of that name, also one with an
+// empty value (on Windows the name's letter case does not matter).
 bool hasEnvironmentVariable(const std::string& name);
+
+// True when a program that reads text in the system's ANSI code page (the
+// one Windows uses for programs without Unicode) would get one of
+// `characters` by best-fit conversion of a character of `text` that is not
+// itself one of them: U+FF02 becomes '"' in most code pages. False where no
+// such conversion happens (POSIX, or a UTF-8 system code page).
+bool bestFitMakesAnyOf(const std::string& text, const std::string& characters);
 
 // How a file operation ended. kInUse is Windows' sharing violation: another
 // process holds the file open, and the same call may succeed once it lets go.
 enum class FileResult { kDone, kMissing, kInUse, kFailed };
 
-// Deletes a file.
+// Deletes a file. A link (symbolic link, junction or other reparse point) is
+// kFailed and stays: nothing is deleted through it.
 FileResult removeFile(const std::string& path);
 
 // A file opened for reading its bytes in order, as they are on disk.
@@ -74,18 +110,9 @@ class InputFile {
 };
 
 // Opens a file for reading, sharing it with its writer. kMissing only when
-// nothing is at the path; a directory there is kFailed.
+// nothing is at the path; a directory or a link there is kFailed, so nothing
+// is read through a link.
 FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& file);
-
-// Puts the program in a job that ends every process it starts from now on,
-// and theirs, when the program is killed. Returns the job for
-// releaseChildProcesses, or nullptr where the program cannot be put in one
-// (it already runs in a job that allows no other) and nothing changes.
-void* bindChildProcesses();
-
-// Before a normal exit: lets the processes of the job live on after the
-// program, and closes it.
-void releaseChildProcesses(void* job);
 
 enum class ProbeResult { kWritten, kExists, kFailed };
 

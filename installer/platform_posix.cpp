@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace platform {
 
@@ -42,6 +44,70 @@ class DescriptorInput : public InputFile {
     int file_;
 };
 
+// The process group of the started program, for the signal handler; 0 while
+// there is none.
+volatile sig_atomic_t childGroup = 0;
+
+void endOnSignal(int) {
+    if (childGroup > 0) {
+        kill(-childGroup, SIGKILL);
+    }
+    _exit(255);
+}
+
+// A child in a process group of its own, so that its whole tree can be ended.
+class ChildGroup : public ProcessTree {
+  public:
+    explicit ChildGroup(pid_t child) : child_(child) { childGroup = child; }
+    ~ChildGroup() override {
+        childGroup = 0;
+        if (!released_) {
+            kill(-child_, SIGKILL);
+        }
+    }
+
+    int waitForExit() override {
+        int status = 0;
+        while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
+        }
+        // A killed program did not end with an exit code of its own.
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    void release() override {
+        released_ = true;
+        childGroup = 0;
+    }
+
+  private:
+    pid_t child_;
+    bool released_ = false;
+};
+
+// The command line without its first word, the program: the rest is split at
+// every single blank, so that a child joining its arguments with one blank
+// each reads the line exactly as Windows would hand it over.
+std::vector<std::string> argumentsAfterProgram(const std::string& commandLine) {
+    std::string::size_type end =
+        commandLine[0] == '"' ? commandLine.find('"', 1) : commandLine.find(' ');
+    if (end != std::string::npos && commandLine[0] == '"') {
+        ++end;
+    }
+    std::vector<std::string> words;
+    if (end == std::string::npos || end + 1 > commandLine.size()) {
+        return words;
+    }
+    std::string::size_type start = end + 1;
+    while (true) {
+        std::string::size_type blank = commandLine.find(' ', start);
+        words.push_back(commandLine.substr(start, blank - start));
+        if (blank == std::string::npos) {
+            return words;
+        }
+        start = blank + 1;
+    }
+}
+
 bool isDirectory(const std::string& path) {
     struct stat status;
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
@@ -52,6 +118,19 @@ FileResult fileResult(int error) {
 }
 
 }  // namespace
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+void failWhenInterrupted() {
+    struct sigaction action {};
+    action.sa_handler = endOnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+}
 
 std::string programFilesFolder() {
     return std::string();
@@ -77,12 +156,50 @@ long millisecondsSinceStart() {
     return static_cast<long>(monotonicMilliseconds() - startMilliseconds);
 }
 
-int runCommand(const std::string& command) {
-    int status = std::system(command.c_str());
-    if (status == -1 || !WIFEXITED(status)) {
-        return -1;
+std::unique_ptr<ProcessTree> startProcess(const std::string& program,
+                                          const std::string& commandLine, std::string& error) {
+    std::vector<std::string> words = argumentsAfterProgram(commandLine);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (std::string& word : words) {
+        argv.push_back(&word[0]);
     }
-    return WEXITSTATUS(status);
+    argv.push_back(nullptr);
+    // The child reports a failed exec through this pipe, which closes unread
+    // when the exec succeeds.
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    pid_t child = fork();
+    if (child == 0) {
+        setpgid(0, 0);
+        execv(program.c_str(), argv.data());
+        int failure = errno;
+        ssize_t ignored = write(report[1], &failure, sizeof(failure));
+        (void)ignored;
+        _exit(127);
+    }
+    close(report[1]);
+    int failure = child < 0 ? errno : 0;
+    if (child > 0) {
+        // Set here too, so that the group exists before anyone signals it.
+        setpgid(child, child);
+        ssize_t got;
+        while ((got = ::read(report[0], &failure, sizeof(failure))) < 0 && errno == EINTR) {
+        }
+        if (got != sizeof(failure)) {
+            failure = 0;
+        } else {
+            waitpid(child, nullptr, 0);
+        }
+    }
+    close(report[0]);
+    if (failure != 0) {
+        error = std::strerror(failure);
+        return nullptr;
+    }
+    return std::make_unique<ChildGroup>(child);
 }
 
 bool pathIsPresent(const std::string& path) {
@@ -94,21 +211,28 @@ bool makeDirectory(const std::string& path) {
     // The name ends at its first zero byte, as every call given it would end it.
     const std::string name = path.c_str();
     const bool absolute = !name.empty() && name[0] == '/';
-    std::string prefix;
+    // "." and ".." resolved on the text first, as Windows does.
+    std::vector<std::string> components;
     std::string::size_type start = 0;
     while (start < name.size()) {
         std::string::size_type end = std::min(name.find('/', start), name.size());
-        // Between two adjacent separators stands no component.
-        if (end > start) {
-            if (absolute || !prefix.empty()) {
-                prefix += '/';
-            }
-            prefix.append(name, start, end - start);
-            if (!isDirectory(prefix) && mkdir(prefix.c_str(), 0777) != 0) {
-                return false;
-            }
+        std::string component = name.substr(start, end - start);
+        if (component == ".." && !components.empty() && components.back() != "..") {
+            components.pop_back();
+        } else if (component == ".." && !absolute) {
+            components.push_back(component);
+        } else if (!component.empty() && component != "." && component != "..") {
+            components.push_back(component);
         }
         start = end + 1;
+    }
+    std::string prefix = absolute ? "/" : "";
+    for (const std::string& component : components) {
+        prefix += component;
+        if (!isDirectory(prefix) && mkdir(prefix.c_str(), 0777) != 0) {
+            return false;
+        }
+        prefix += '/';
     }
     return true;
 }
@@ -117,7 +241,17 @@ bool hasEnvironmentVariable(const std::string& name) {
     return !name.empty() && std::getenv(name.c_str()) != nullptr;
 }
 
+bool bestFitMakesAnyOf(const std::string&, const std::string&) {
+    return false;
+}
+
 FileResult removeFile(const std::string& path) {
+    // Windows deletes a link, not its target; a link stays here all the same,
+    // so that both builds leave what someone planted for a human to see.
+    struct stat status;
+    if (lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+        return FileResult::kFailed;
+    }
     return unlink(path.c_str()) == 0 ? FileResult::kDone : fileResult(errno);
 }
 
@@ -140,7 +274,7 @@ ProbeResult probeNewFile(const std::string& path, const std::string& bytes) {
 }
 
 FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& file) {
-    int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (descriptor < 0) {
         return fileResult(errno);
     }
@@ -153,13 +287,5 @@ FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& fi
     file = std::make_unique<DescriptorInput>(descriptor);
     return FileResult::kDone;
 }
-
-// POSIX has no job objects, and the native build serves only development:
-// its children are left as they are.
-void* bindChildProcesses() {
-    return nullptr;
-}
-
-void releaseChildProcesses(void*) {}
 
 }  // namespace platform

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <ctime>
 #include <vector>
 
@@ -14,24 +13,74 @@
 namespace platform {
 namespace {
 
-// The path in the form every wide file call takes at any length: converted
-// from the process's code page, made absolute and resolved as the narrow calls
-// would ('/' and '\' alike, "." and ".." textually), then prefixed with \\?\.
-// Empty when the bytes are no text in that code page.
-std::wstring longPath(const std::string& path) {
-    if (path.empty()) {
-        return std::wstring();
+// UTF-16 to UTF-8, by hand so that no code page takes part. A lone surrogate,
+// which Windows names may hold, is written as its own three bytes (as WTF-8
+// does), so that the text converts back to the same name.
+std::string toUtf8(const std::wstring& wide) {
+    std::string text;
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        std::uint32_t c = wide[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+            wide[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
+        }
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else if (c < 0x800) {
+            text += static_cast<char>(0xC0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            text += static_cast<char>(0xE0 | (c >> 12));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | (c >> 18));
+            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
     }
-    int size = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(),
-                                   static_cast<int>(path.size()), nullptr, 0);
-    if (size <= 0) {
-        return std::wstring();
+    return text;
+}
+
+// UTF-8 (with lone surrogates as toUtf8 writes them) to UTF-16. False for
+// bytes that are no such text, and for a NUL, which would cut a name short.
+bool toWide(const std::string& text, std::wstring& wide) {
+    wide.clear();
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned char lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        if (lead == 0 || (lead >= 0x80 && lead < 0xC2) || lead > 0xF4 || i + length > text.size()) {
+            return false;
+        }
+        std::uint32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            unsigned char next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            c = (c << 6) | (next & 0x3F);
+        }
+        // The shortest form only, so that one name has one spelling.
+        if ((length == 3 && c < 0x800) || (length == 4 && (c < 0x10000 || c > 0x10FFFF))) {
+            return false;
+        }
+        if (c >= 0x10000) {
+            wide += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+            wide += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            wide += static_cast<wchar_t>(c);
+        }
+        i += length;
     }
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()),
-                        &wide[0], size);
-    // An embedded NUL would cut the path short at another file.
-    if (wide.find(L'\0') != std::wstring::npos) {
+    return true;
+}
+
+// The path made absolute and resolved as the system resolves it ('/' and '\'
+// alike, "." and ".." on the text). Empty when it is no text.
+std::wstring fullPath(const std::string& path) {
+    std::wstring wide;
+    if (path.empty() || !toWide(path, wide)) {
         return std::wstring();
     }
     DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
@@ -41,6 +90,16 @@ std::wstring longPath(const std::string& path) {
     std::wstring full(length, L'\0');
     length = GetFullPathNameW(wide.c_str(), length, &full[0], nullptr);
     full.resize(length);
+    return full;
+}
+
+// The path in the form every wide file call takes at any length: resolved,
+// then prefixed with \\?\. Empty when it is no text.
+std::wstring longPath(const std::string& path) {
+    std::wstring full = fullPath(path);
+    if (full.empty()) {
+        return full;
+    }
     if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0) {
         return full;
     }
@@ -52,11 +111,27 @@ std::wstring longPath(const std::string& path) {
 
 }  // namespace
 
+std::vector<std::string> commandLineArguments(int, char**) {
+    // argv has been through the process's code page, where best fit turns
+    // U+FF3C into '\\' and U+FF02 into '"' before any check could see them.
+    std::vector<std::string> arguments;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) {
+        return arguments;
+    }
+    for (int i = 0; i < count; ++i) {
+        arguments.push_back(toUtf8(wide[i]));
+    }
+    LocalFree(wide);
+    return arguments;
+}
+
 std::string programFilesFolder() {
-    std::vector<char> buffer(MAX_PATH, '\0');
+    wchar_t buffer[MAX_PATH] = {};
     // Create flag FALSE: asking must never create the folder.
-    SHGetSpecialFolderPathA(nullptr, buffer.data(), CSIDL_PROGRAM_FILES, FALSE);
-    return std::string(buffer.data());
+    SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_PROGRAM_FILES, FALSE);
+    return toUtf8(buffer);
 }
 
 std::uint32_t currentThreadId() {
@@ -81,32 +156,6 @@ std::int64_t monotonicMilliseconds() {
 }
 
 namespace {
-
-bool isFile(const std::wstring& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool isAbsolute(const std::wstring& path) {
-    return (path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/')) ||
-           path.compare(0, 2, L"\\\\") == 0;
-}
-
-// The run-time starts COMSPEC, or "cmd.exe" by name, which Windows looks for
-// in the current directory first: a cmd.exe planted there would run the
-// setup command. Anything but an absolute path to a file is replaced by the
-// system's own interpreter, which the setup then inherits as its COMSPEC too.
-void settleInterpreter() {
-    const wchar_t* comspec = _wgetenv(L"COMSPEC");
-    if (comspec && isAbsolute(comspec) && isFile(comspec)) {
-        return;
-    }
-    wchar_t system[MAX_PATH] = {};
-    UINT length = GetSystemDirectoryW(system, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) {
-        _wputenv((L"COMSPEC=" + std::wstring(system) + L"\\cmd.exe").c_str());
-    }
-}
 
 FileResult fileResult(DWORD error) {
     switch (error) {
@@ -141,31 +190,231 @@ class HandleInput : public InputFile {
 
 }  // namespace
 
-int runCommand(const std::string& command) {
-    settleInterpreter();
-    return std::system(command.c_str());
-}
-
 bool pathIsPresent(const std::string& path) {
     std::wstring wide = longPath(path);
     return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool makeDirectory(const std::string& path) {
-    // The bytes are in the process's code page, which is what the file-name
-    // conversion assumes; a string it cannot read must not become an empty
-    // (current) directory.
-    wxString name(path.c_str(), *wxConvFileName);
-    if (name.empty() && !path.empty()) {
+    // Resolved first: created component by component as typed, "a\..\b"
+    // would leave an empty "a" beside "b".
+    std::wstring full = fullPath(path);
+    if (full.empty()) {
         return false;
     }
+    wxString name(full.c_str());
     // The program reports failures itself, in one message of its own.
     wxLogNull quiet;
     return wxFileName::Mkdir(name, 511, wxPATH_MKDIR_FULL);
 }
 
 bool hasEnvironmentVariable(const std::string& name) {
-    return !name.empty() && GetEnvironmentVariableA(name.c_str(), nullptr, 0) > 0;
+    std::wstring wide;
+    if (name.empty() || !toWide(name, wide)) {
+        return false;
+    }
+    // An empty value gives 0 too, without the error a missing name sets.
+    SetLastError(ERROR_SUCCESS);
+    return GetEnvironmentVariableW(wide.c_str(), nullptr, 0) > 0 ||
+           GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+}
+
+bool bestFitMakesAnyOf(const std::string& text, const std::string& characters) {
+    // The code page of programs without Unicode, not this process's own.
+    UINT codePage = 0;
+    if (!GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                        reinterpret_cast<LPWSTR>(&codePage), sizeof(codePage) / sizeof(WCHAR)) ||
+        codePage == CP_UTF8) {
+        return false;
+    }
+    std::wstring wide;
+    if (!toWide(text, wide)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        if (wide[i] < 0x80) {
+            continue;
+        }
+        int units = wide[i] >= 0xD800 && wide[i] < 0xDC00 && i + 1 < wide.size() ? 2 : 1;
+        char converted[8] = {};
+        BOOL usedDefault = FALSE;
+        int size = WideCharToMultiByte(codePage, 0, &wide[i], units, converted, sizeof(converted),
+                                       nullptr, &usedDefault);
+        i += static_cast<std::size_t>(units - 1);
+        // A character the code page lacks becomes its default character,
+        // which is no best fit: the name then shows as '?', nowhere else.
+        if (size == 1 && !usedDefault && characters.find(converted[0]) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+bool isLink(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information = {};
+    return !GetFileInformationByHandle(file, &information) ||
+           (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// The job holding the started setup's tree, for the console control handler,
+// which has no other way to reach it. The lock keeps the handler from acting
+// while a setup is started but not yet in its job.
+SRWLOCK treeLock = SRWLOCK_INIT;
+HANDLE treeJob = nullptr;
+
+BOOL WINAPI endOnInterrupt(DWORD) {
+    AcquireSRWLockExclusive(&treeLock);
+    if (treeJob) {
+        TerminateJobObject(treeJob, static_cast<UINT>(-1));
+    }
+    // No clean-up: the log stays where the setup wrote it.
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(-1));
+    return TRUE;
+}
+
+void setTreeJob(HANDLE job) {
+    AcquireSRWLockExclusive(&treeLock);
+    treeJob = job;
+    ReleaseSRWLockExclusive(&treeLock);
+}
+
+// While the program holds the job's handle, its kill-on-close limit ends the
+// tree when the handle closes, which it does when the program dies.
+class JobTree : public ProcessTree {
+  public:
+    JobTree(HANDLE process, HANDLE job) : process_(process), job_(job) {}
+    ~JobTree() override {
+        if (job_) {
+            setTreeJob(nullptr);
+            CloseHandle(job_);
+        }
+        CloseHandle(process_);
+    }
+
+    int waitForExit() override {
+        WaitForSingleObject(process_, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(process_, &code);
+        return static_cast<int>(code);
+    }
+
+    void release() override {
+        if (!job_) {
+            return;
+        }
+        setTreeJob(nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+        SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+        CloseHandle(job_);
+        job_ = nullptr;
+    }
+
+  private:
+    HANDLE process_;
+    HANDLE job_;
+};
+
+HANDLE newTreeJob() {
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (!job) {
+        return nullptr;
+    }
+    // Breakaway allowed: a setup may start its product outside the job on
+    // purpose, as setups do to leave a program running.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+// One line of the system's text for an error, with the program in place of
+// the "%1" some of them hold.
+std::string systemReason(DWORD error, const std::string& program) {
+    wchar_t* buffer = nullptr;
+    DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::string reason = length > 0 ? toUtf8(std::wstring(buffer, length)) : std::string();
+    LocalFree(buffer);
+    std::replace_if(
+        reason.begin(), reason.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    reason.erase(reason.find_last_not_of(' ') + 1);
+    std::string::size_type insert = reason.find("%1");
+    if (insert != std::string::npos) {
+        reason.replace(insert, 2, program);
+    }
+    return reason.empty() ? "error " + std::to_string(error) : reason;
+}
+
+// A copy of a standard handle the child can inherit; null stays null.
+HANDLE inheritable(DWORD which) {
+    HANDLE handle = GetStdHandle(which);
+    HANDLE copy = nullptr;
+    if (handle && handle != INVALID_HANDLE_VALUE &&
+        DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE,
+                        DUPLICATE_SAME_ACCESS)) {
+        return copy;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void failWhenInterrupted() {
+    SetConsoleCtrlHandler(endOnInterrupt, TRUE);
+}
+
+std::unique_ptr<ProcessTree> startProcess(const std::string& program,
+                                          const std::string& commandLine, std::string& error) {
+    std::wstring application = fullPath(program);
+    std::wstring line;
+    if (application.empty() || !toWide(commandLine, line)) {
+        error = systemReason(ERROR_INVALID_NAME, program);
+        return nullptr;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inheritable(STD_INPUT_HANDLE);
+    startup.hStdOutput = inheritable(STD_OUTPUT_HANDLE);
+    startup.hStdError = inheritable(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process = {};
+    // Held from the start to the job: an interrupt in between must not leave
+    // a suspended setup behind.
+    AcquireSRWLockExclusive(&treeLock);
+    BOOL started = CreateProcessW(application.c_str(), &line[0], nullptr, nullptr, TRUE,
+                                  CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr,
+                                  &startup, &process);
+    DWORD failure = GetLastError();
+    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
+        if (handle) {
+            CloseHandle(handle);
+        }
+    }
+    if (!started) {
+        ReleaseSRWLockExclusive(&treeLock);
+        error = systemReason(failure, program);
+        return nullptr;
+    }
+    // Where Windows allows no job of the program's own (before Windows 8, in
+    // a job that allows no other), the setup runs without one.
+    HANDLE job = newTreeJob();
+    if (job && !AssignProcessToJobObject(job, process.hProcess)) {
+        CloseHandle(job);
+        job = nullptr;
+    }
+    treeJob = job;
+    ReleaseSRWLockExclusive(&treeLock);
+    ResumeThread(process.hThread);
+    CloseHandle(process.hThread);
+    return std::make_unique<JobTree>(process.hProcess, job);
 }
 
 FileResult removeFile(const std::string& path) {
@@ -173,7 +422,24 @@ FileResult removeFile(const std::string& path) {
     if (wide.empty()) {
         return FileResult::kFailed;
     }
-    return DeleteFileW(wide.c_str()) ? FileResult::kDone : fileResult(GetLastError());
+    // Opened as what stands at the path, a link included, and deleted through
+    // that handle: what was checked is what goes.
+    HANDLE file = CreateFileW(wide.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return fileResult(GetLastError());
+    }
+    FileResult result = FileResult::kFailed;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (!isLink(file)) {
+        result =
+            SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition))
+                ? FileResult::kDone
+                : fileResult(GetLastError());
+    }
+    CloseHandle(file);
+    return result;
 }
 
 FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& file) {
@@ -182,41 +448,20 @@ FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& fi
         return FileResult::kFailed;
     }
     // Shared for writing and deletion, so that the setup (or what it left
-    // running) is never stopped by this reader.
-    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    // running) is never stopped by this reader. A link is opened as itself,
+    // and refused.
+    HANDLE handle = CreateFileW(
+        wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return fileResult(GetLastError());
     }
+    if (isLink(handle)) {
+        CloseHandle(handle);
+        return FileResult::kFailed;
+    }
     file = std::make_unique<HandleInput>(handle);
     return FileResult::kDone;
-}
-
-void* bindChildProcesses() {
-    HANDLE job = CreateJobObjectW(nullptr, nullptr);
-    if (!job) {
-        return nullptr;
-    }
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    // The handle is the program's alone: when the program dies it closes, and
-    // the limit ends every process in the job.
-    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) ||
-        !AssignProcessToJobObject(job, GetCurrentProcess())) {
-        CloseHandle(job);
-        return nullptr;
-    }
-    return job;
-}
-
-void releaseChildProcesses(void* job) {
-    if (!job) {
-        return;
-    }
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-    CloseHandle(job);
 }
 
 ProbeResult probeNewFile(const std::string& path, const std::string& bytes) {
@@ -225,8 +470,11 @@ ProbeResult probeNewFile(const std::string& path, const std::string& bytes) {
         return ProbeResult::kFailed;
     }
     // Delete-on-close: the file goes with the handle that made it, never by name.
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    // A link at the name, even one to nothing, counts as something there.
+    HANDLE file = CreateFileW(
+        wide.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
+        nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? ProbeResult::kExists

@@ -15,6 +15,9 @@ namespace {
 
 using Fault = WindowsRunTest;
 
+const std::string kNoCodePageProgram =
+    std::string(QIX_WINDOWS_BUILD_DIR) + "/Qix_Console_Installer_NoCodePage.exe";
+
 // Paths that the interpreter would cut at a blank or split at an operator
 // reach the setup exactly as the user gave them.
 TEST_F(Fault, SpecialCharactersReachTheSetupIntact) {
@@ -51,9 +54,9 @@ TEST_F(Fault, SpecialCharactersReachTheSetupIntact) {
     }
 }
 
-// The interpreter is COMSPEC only when that names a file by its absolute
-// path; otherwise the system's own, never a cmd.exe planted in the current
-// directory. Wine takes COMSPEC from its registry, so only cmd.exe can set it.
+// No interpreter takes part, whatever COMSPEC names: a cmd.exe planted in the
+// current directory never runs. Wine takes COMSPEC from its registry, so only
+// cmd.exe can set it.
 TEST_F(Fault, PlantedInterpreterNeverRuns) {
     std::string setup = bench.hostPath(bench.installSetup());
     std::string planted = bench.hostPath(bench.installSetup("cmd.exe"));
@@ -63,8 +66,7 @@ TEST_F(Fault, PlantedInterpreterNeverRuns) {
     } cases[] = {
         {"", false},
         {"cmd.exe", false},
-        {"C:\\missing\\cmd.exe", false},
-        {planted, true},
+        {planted, false},
     };
     for (const Case& c : cases) {
         Outcome outcome = bench.runInCmd(
@@ -110,8 +112,8 @@ TEST_F(Fault, LogPathTakenByADirectory) {
     EXPECT_EQ(Names{log.substr(log.rfind('\\') + 1)}, listDir(linux("app")));
 }
 
-// What the interpreter or Windows would turn into something else is refused
-// before anything is created or run.
+// What Windows or a setup would turn into something else is refused before
+// anything is created or run.
 TEST_F(Fault, RefusedBeforeAnythingRuns) {
     std::string setup = bench.hostPath(bench.installSetup());
     bench.installSetup("adv.exe");
@@ -154,29 +156,77 @@ TEST_F(Fault, RefusedBeforeAnythingRuns) {
          "Path not found: Z:\\" + umlaut + "\\setup" + notFound},
         {{setup, "/DS=" + umlaut}, "Invalid parameter \"/DS=" + umlaut + "\"\n"},
         {{setup, "/L=" + umlaut, "/DS=" + umlaut}, "Invalid parameter \"/L=" + umlaut + "\"\n"},
+        // An alternate data stream; a drive that is no letter.
+        {{setup, "/D=" + win("x:stream")}, "Can not create directory " + win("x:stream") + "\n"},
+        {{setup, "/D=1:\\x"}, "Specified installation directory must be an absolute path.\n"},
+        {{setup, "/D=':\\x"}, "Specified installation directory must be an absolute path.\n"},
+        // What a setup without Unicode reads, by best fit, as '"', '\\' or '%'.
+        {{setup, "/D=" + win("a\xef\xbc\x82"
+                             "b")},
+         "Can not create directory " +
+             win("a\xef\xbc\x82"
+                 "b") +
+             "\n"},
+        {{setup, "/D=" + win("g\xef\xbc\xbch")},
+         "Can not create directory " + win("g\xef\xbc\xbch") + "\n"},
+        {{setup, "/D=" + win("p\xef\xbc\x85QIX_X\xef\xbc\x85")},
+         "Can not create directory " + win("p\xef\xbc\x85QIX_X\xef\xbc\x85") + "\n"},
     };
     for (const Case& c : cases) {
         // A directory of the test's own, should a refusal fail to happen.
         std::vector<std::string> arguments = c.arguments;
         arguments.push_back("/D=" + win("app"));
-        Outcome outcome = runRecorded(arguments, {{"QIX_X", "elsewhere"}});
-        EXPECT_EQ(255, outcome.exitCode) << c.err;
-        EXPECT_EQ("", outcome.out);
-        EXPECT_EQ(bench.lines(c.err), outcome.err);
+        // The same from a build whose manifest names no code page, as every
+        // program runs on Windows before 10 1903.
+        for (const std::string& program : {bench.program(), kNoCodePageProgram}) {
+            std::vector<std::string> line{program};
+            line.insert(line.end(), arguments.begin(), arguments.end());
+            Outcome outcome = bench.runUnderWine(
+                line, {{"QIX_X", "elsewhere"}, {"QIX_SETUP_RECORD", win("record.txt")}});
+            EXPECT_EQ(255, outcome.exitCode) << c.err;
+            EXPECT_EQ("", outcome.out);
+            EXPECT_EQ(bench.lines(c.err), outcome.err) << program;
+        }
     }
     EXPECT_FALSE(exists(record));
-    EXPECT_FALSE(exists(linux("app")));
-    EXPECT_FALSE(exists(linux("elsewhere")));
+    // Nothing made, not even the parents of what was refused.
+    EXPECT_EQ((Names{"adv.exe", "foo", "setup.exe"}), listDir(bench.dir()));
 }
 
+// Names reach the setup in UTF-16 whatever code page the program has; a
+// setup without Unicode reads them in the system's ANSI code page (1252 on
+// this bench). ".." is resolved before anything is created.
 TEST_F(Fault, NonLatinDirectoryIsCreatedAndPassedIntact) {
+    fs::copy_file(std::string(QIX_WINDOWS_BUILD_DIR) + "/test_setup_ansi.exe", linux("ansi.exe"));
     std::string setup = bench.hostPath(bench.installSetup());
-    std::string name = "\xd0\x9a\xd0\xb8\xd1\x80\xd0\xb8\xd0\xbb\xd0\xbb\xd0\xb8\xd1\x86\xd0\xb0";
-    Outcome outcome = runRecorded({setup, "/D=" + win(name + "\\")});
+    std::string cyrillic =
+        "\xd0\x9a\xd0\xb8\xd1\x80\xd0\xb8\xd0\xbb\xd0\xbb\xd0\xb8\xd1\x86\xd0\xb0";
+    struct Case {
+        std::string program;
+        std::string setup;
+        std::string name;      // the directory, as given and as created
+        std::string received;  // the /D= value the setup reads, "" for the name
+    } cases[] = {
+        {bench.program(), setup, cyrillic, ""},
+        {kNoCodePageProgram, setup, cyrillic, ""},
+        {kNoCodePageProgram, setup, "50% off/%PROMPT%!x!", ""},
+        {bench.program(), win("ansi.exe"), "Z\xc3\xbcrich", win("Z\xfcrich")},
+        {kNoCodePageProgram, win("ansi.exe"), "Z\xc3\xbcrich", win("Z\xfcrich")},
+    };
+    for (const Case& c : cases) {
+        Outcome outcome = bench.runUnderWine({c.program, c.setup, "/D=" + win(c.name)},
+                                             {{"QIX_SETUP_RECORD", win("record.txt")}});
+        EXPECT_EQ(0, outcome.exitCode) << describe(outcome);
+        EXPECT_TRUE(fs::is_directory(linux(c.name))) << c.name;
+        EXPECT_EQ(c.received.empty() ? win(c.name) : c.received,
+                  parseSetupSwitches(readFile(record)).directory);
+        EXPECT_EQ(Names{}, listDir(linux(c.name)));
+        fs::remove_all(linux(c.name.substr(0, c.name.find('/'))));
+    }
+    Outcome outcome = runRecorded({setup, "/D=" + win("n10/a/../../n10b")});
     EXPECT_EQ(0, outcome.exitCode) << outcome.err;
-    EXPECT_TRUE(fs::is_directory(linux(name)));
-    EXPECT_EQ(win(name + "\\"), parseSetupSwitches(readFile(record)).directory);
-    EXPECT_EQ(Names{}, listDir(linux(name)));
+    EXPECT_TRUE(fs::is_directory(linux("n10b")));
+    EXPECT_FALSE(exists(linux("n10"))) << "a component that \"..\" cancels was created";
 }
 
 }  // namespace

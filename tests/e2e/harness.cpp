@@ -166,10 +166,10 @@ Outcome Bench::run(const std::vector<std::string>& arguments,
 
 Outcome Bench::runKilledWhen(const std::vector<std::string>& arguments,
                              const std::map<std::string, std::string>& environment,
-                             const std::function<bool()>& killWhen) const {
+                             const std::function<bool()>& killWhen, int signal) const {
     std::vector<std::string> argv{kWine, program()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return spawn(argv, environment, ErrStream::kCaptured, killWhen);
+    return spawn(argv, environment, ErrStream::kCaptured, killWhen, signal);
 }
 
 Outcome Bench::runInCmd(const std::string& commandLine,
@@ -178,15 +178,16 @@ Outcome Bench::runInCmd(const std::string& commandLine,
     return spawn({kWine, "C:\\windows\\system32\\cmd.exe", "/c", commandLine}, environment);
 }
 
-Outcome Bench::runUnderWine(const std::vector<std::string>& arguments) const {
+Outcome Bench::runUnderWine(const std::vector<std::string>& arguments,
+                            const std::map<std::string, std::string>& environment) const {
     std::vector<std::string> argv{kWine};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return spawn(argv, {});
+    return spawn(argv, environment);
 }
 
 Outcome Bench::spawn(std::vector<std::string> argv,
                      const std::map<std::string, std::string>& environment, ErrStream errStream,
-                     const std::function<bool()>& killWhen) const {
+                     const std::function<bool()>& killWhen, int signal) const {
     std::vector<char*> raw;
     for (std::string& argument : argv) {
         raw.push_back(&argument[0]);
@@ -252,7 +253,7 @@ Outcome Bench::spawn(std::vector<std::string> argv,
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kRunLimitSeconds);
     while (waitpid(child, &status, WNOHANG) == 0) {
         if (killWhen && killWhen()) {
-            kill(child, SIGKILL);
+            kill(child, signal);
         }
         if (std::chrono::steady_clock::now() > deadline) {
             kill(-child, SIGKILL);

@@ -66,11 +66,12 @@ class Bench {
                 const std::map<std::string, std::string>& environment = {},
                 ErrStream errStream = ErrStream::kCaptured) const;
 
-    // Runs the installer as run() does and kills it (SIGKILL, as a deployment
-    // tool's time limit does) as soon as `killWhen` is true.
+    // Runs the installer as run() does and sends it `signal` as soon as
+    // `killWhen` is true: SIGKILL as a deployment tool's time limit does, or
+    // SIGINT, which Wine delivers as Ctrl+C.
     Outcome runKilledWhen(const std::vector<std::string>& arguments,
                           const std::map<std::string, std::string>& environment,
-                          const std::function<bool()>& killWhen) const;
+                          const std::function<bool()>& killWhen, int signal = 9) const;
 
     // Runs a command line in Wine's cmd.exe, for what only it can set up.
     Outcome runInCmd(const std::string& commandLine,
@@ -78,7 +79,8 @@ class Bench {
 
     // Runs a Windows program under Wine, each argument passed as one; for
     // paths that a command line given to cmd.exe would need quotes for.
-    Outcome runUnderWine(const std::vector<std::string>& arguments) const;
+    Outcome runUnderWine(const std::vector<std::string>& arguments,
+                         const std::map<std::string, std::string>& environment = {}) const;
 
     // The installer as seen from the Linux side.
     std::string program() const;
@@ -87,7 +89,7 @@ class Bench {
     Outcome spawn(std::vector<std::string> argv,
                   const std::map<std::string, std::string>& environment,
                   ErrStream errStream = ErrStream::kCaptured,
-                  const std::function<bool()>& killWhen = {}) const;
+                  const std::function<bool()>& killWhen = {}, int signal = 9) const;
 
     Target target_;
     std::string dir_;

@@ -1,8 +1,10 @@
 // Whole installation runs of the Windows program under Wine, driving the
 // stand-in setup: exact streams, exit codes, what the setup received and what
 // is left on disk.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -405,30 +407,42 @@ TEST_F(Run, FilesStillHeldByTheSetupsChild) {
     }
 }
 
-// A deployment tool's time limit kills the program: the setup's whole process
-// tree goes with it. A normal end leaves what the setup started on purpose
-// running.
+// A deployment tool's time limit kills the program, or Ctrl+C interrupts it:
+// the setup's whole process tree goes with it, the run never ends with 0, and
+// the log stays where the setup wrote it. A normal end leaves what the setup
+// started on purpose running, also what it started outside its job.
 TEST_F(Run, KilledProgramTakesItsSetupAlong) {
-    std::string done = linux("setup-done");
-    Outcome killed = bench.runKilledWhen({setup, "/D=" + win("app")},
-                                         {{"QIX_SETUP_RECORD", win("record.txt")},
-                                          {"QIX_SETUP_SLEEP_MS", "3000"},
-                                          {"QIX_SETUP_MARKER", "never"},
-                                          {"QIX_SETUP_DONE", win("setup-done")}},
-                                         [&] { return exists(record); });
-    EXPECT_NE(0, killed.exitCode);
-    std::this_thread::sleep_for(std::chrono::seconds(4));
-    EXPECT_FALSE(exists(done)) << "the setup ran on after the program was killed";
-
-    std::string lived = linux("lived");
-    Outcome normal = install({"/D=" + win("app")}, {{"QIX_SETUP_DETACHED_FILE", win("lived")},
-                                                    {"QIX_SETUP_DETACHED_MS", "2000"}});
-    EXPECT_EQ(0, normal.exitCode) << normal.err;
-    EXPECT_FALSE(exists(lived));
-    for (int i = 0; i < 50 && !exists(lived); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int signal : {SIGKILL, SIGINT}) {
+        std::string done = linux("setup-done");
+        Outcome killed = bench.runKilledWhen(
+            {setup, "/D=" + win("app")},
+            withLog("half way\n", {{"QIX_SETUP_RECORD", win("record.txt")},
+                                   {"QIX_SETUP_SLEEP_MS", "3000"},
+                                   {"QIX_SETUP_MARKER", "never"},
+                                   {"QIX_SETUP_DONE", win("setup-done")}}),
+            [&] { return !listDir(linux("app")).empty(); }, signal);
+        EXPECT_EQ(signal == SIGINT ? 255 : -1, killed.exitCode) << describe(killed);
+        std::this_thread::sleep_for(std::chrono::seconds(4));
+        EXPECT_FALSE(exists(done)) << "the setup ran on after the program ended, signal " << signal;
+        std::string log = logPathIn(recorded());
+        EXPECT_EQ(Names{log.substr(log.rfind('\\') + 1)}, listDir(linux("app"))) << signal;
+        fs::remove_all(linux("app"));
+        fs::remove(record);
     }
-    EXPECT_TRUE(exists(lived)) << "the setup's detached child did not outlive the run";
+    for (const char* breakaway : {"", "1"}) {
+        std::string lived = linux("lived");
+        Outcome normal = install({"/D=" + win("app")}, {{"QIX_SETUP_DETACHED_FILE", win("lived")},
+                                                        {"QIX_SETUP_DETACHED_MS", "2000"},
+                                                        {"QIX_SETUP_BREAKAWAY", breakaway}});
+        EXPECT_EQ(0, normal.exitCode) << normal.err;
+        EXPECT_FALSE(exists(lived));
+        for (int i = 0; i < 50 && !exists(lived); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_TRUE(exists(lived)) << "the setup's detached child did not outlive the run, "
+                                   << "breakaway '" << breakaway << "'";
+        fs::remove(lived);
+    }
 }
 
 TEST_F(Run, ExitCodeFollowsSetupStatusAndLog) {
@@ -486,14 +500,25 @@ TEST_F(Run, NeitherMarkerNorLogEndsWithSuccessAfterTheLimit) {
     EXPECT_LT(seconds, 11.5);
 }
 
-TEST_F(Run, SetupThatCannotBeFoundFailsAfterTheWait) {
-    // A folder named like the setup, ".exe" included, passes the first check,
-    // yet runs nothing.
+// Nothing runs, so nothing is waited for: one line names the setup and the
+// system's reason. A folder named like the setup and a file that is no
+// program both pass the existence test.
+TEST_F(Run, SetupThatCannotStartFailsAtOnce) {
     fs::create_directory(linux("nosetup.exe"));
-    Outcome outcome = bench.run({win("nosetup"), "/D=" + win("app")});
-    EXPECT_EQ(255, outcome.exitCode);
-    EXPECT_EQ("", outcome.out);
-    EXPECT_EQ(Names{}, listDir(linux("app")));
+    bench.writeFile("text.exe", "no program\n");
+    for (const char* name : {"nosetup", "text.exe"}) {
+        std::string path = win(name) + (std::string(name) == "nosetup" ? ".exe" : "");
+        Outcome outcome;
+        double seconds = secondsOf([&] { outcome = bench.run({win(name), "/D=" + win("app")}); });
+        EXPECT_LT(seconds, 3.0) << name;
+        EXPECT_EQ(255, outcome.exitCode);
+        EXPECT_EQ("", outcome.out);
+        std::string head = "Can not start setup " + path + ": ";
+        EXPECT_EQ(head, outcome.err.substr(0, head.size())) << outcome.err;
+        EXPECT_EQ(1, std::count(outcome.err.begin(), outcome.err.end(), '\n')) << outcome.err;
+        EXPECT_GT(outcome.err.size(), head.size() + 2) << "no reason given";
+        EXPECT_EQ(Names{}, listDir(linux("app")));
+    }
 }
 
 }  // namespace

@@ -8,8 +8,10 @@
 #include <variant>
 #include <vector>
 
+#include "../setup/setup_switches.h"
 #include "install_dir.h"
 #include "installer.h"
+#include "setup_command.h"
 
 namespace {
 
@@ -101,6 +103,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // No option may carry a line break into the argument table.
         for (std::size_t i = 2; i < arguments.size(); ++i) {
             check(arguments[i].find_first_of("\r\n") == std::string::npos);
+        }
+        // A settled directory and its log path reach the setup exactly: a
+        // setup reading its line finds them, and no switch besides its own.
+        std::string directory = options->directory;
+        std::ostringstream refusal;
+        if (resolveInstallDir(directory, refusal)) {
+            std::string log = composeLogPath(directory, 1700000000, 42, 7);
+            SetupSwitches received = parseSetupSwitches(composeSetupCommand(
+                options->setupPath, options->language, options->desktopShortcut, log, directory));
+            check(received.hasDirectory && received.directory == directory);
+            check(received.logPath == log);
+            check(received.silent && received.language == options->language);
+            check(received.unknown.empty());
+        } else {
+            check(!refusal.str().empty());
         }
     } else if (*exitCode == kExitSuccess) {
         // Stopping with success is the help: the usage on the output only.

@@ -28,8 +28,9 @@ inline void crash() {
 }
 
 // Starts this program again, detached, to create `path` after a pause, so
-// that the marker can appear after the setup has returned.
-inline bool createLater(unsigned milliseconds, const std::string& path) {
+// that the marker can appear after the setup has returned. `breakaway` leaves
+// the setup's job, as setups do to leave a program running.
+inline bool createLater(unsigned milliseconds, const std::string& path, bool breakaway = false) {
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     std::string command = std::string("\"") + self + "\" --create-after " +
@@ -37,9 +38,9 @@ inline bool createLater(unsigned milliseconds, const std::string& path) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE,
-                        DETACHED_PROCESS | CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &process)) {
+    DWORD flags = DETACHED_PROCESS | CREATE_NO_WINDOW | (breakaway ? CREATE_BREAKAWAY_FROM_JOB : 0);
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                        &startup, &process)) {
         return false;
     }
     CloseHandle(process.hThread);
@@ -121,7 +122,7 @@ inline bool holdOpenInChild(const std::string& path, unsigned milliseconds) {
     return true;
 }
 
-inline bool createLater(unsigned milliseconds, const std::string& path) {
+inline bool createLater(unsigned milliseconds, const std::string& path, bool = false) {
     pid_t child = fork();
     if (child < 0) {
         return false;

@@ -10,8 +10,9 @@
 //   QIX_SETUP_HOLD_LOG_MS, QIX_SETUP_HOLD_MARKER_MS
 //                      a child process holds the log or the marker open,
 //                      sharing nothing, for that long after the setup ends
-//   QIX_SETUP_DETACHED_FILE, QIX_SETUP_DETACHED_MS
-//                      a detached child creates that file after that pause
+//   QIX_SETUP_DETACHED_FILE, QIX_SETUP_DETACHED_MS, QIX_SETUP_BREAKAWAY
+//                      a detached child creates that file after that pause,
+//                      outside the setup's job when QIX_SETUP_BREAKAWAY is set
 //   QIX_SETUP_DONE     file created just before exiting, after the pause
 #include <cstdio>
 #include <cstdlib>
@@ -84,7 +85,8 @@ int main(int argc, char** argv) {
     }
     std::string detached = environment("QIX_SETUP_DETACHED_FILE", "");
     if (!detached.empty()) {
-        createLater(milliseconds("QIX_SETUP_DETACHED_MS"), detached);
+        createLater(milliseconds("QIX_SETUP_DETACHED_MS"), detached,
+                    !environment("QIX_SETUP_BREAKAWAY", "").empty());
     }
     sleepMilliseconds(milliseconds("QIX_SETUP_SLEEP_MS"));
     std::string done = environment("QIX_SETUP_DONE", "");

@@ -1,4 +1,5 @@
 #include "install_dir.h"
+#include "setup_command.h"
 
 #include <filesystem>
 #include <regex>
@@ -109,7 +110,10 @@ TEST(InstallDir, AbsolutePathRuleSamples) {
         {"C:\\Apps\\Tool", true},
         {"C:/Apps/Tool", true},
         {"c:\\apps", true},
-        {"?:\\x", true},
+        {"?:\\x", false},
+        {"1:\\x", false},
+        {"':\\x", false},
+        {"Z:/x", true},
         {"C:\\", true},
         {"C:/", true},
         {"C:", false},
@@ -130,32 +134,42 @@ TEST(InstallDir, AbsolutePathRuleSamples) {
     }
 }
 
-// What the interpreter or Windows would turn into another path.
+// What a setup's command line or Windows would turn into another path.
 TEST(InstallDir, TextsThatWouldNotStayAsGiven) {
     setenv("QIX_DEFINED", "x", 1);
+    setenv("QIX_EMPTY", "", 1);
     struct Case {
         const char* text;
         bool controlOrQuote;
         bool variable;
         bool renamed;
+        bool plain;
     } cases[] = {
-        {"C:\\Apps\\Zev", false, false, false},
-        {"C:\\a\tb", true, false, false},
-        {"C:\\a\"b", true, false, false},
-        {"C:\\100% off\\%NO_SUCH_NAME%", false, false, false},
-        {"C:\\%QIX_DEFINED%", false, true, false},
-        {"C:\\%QIX_DEFINED:~0,1%", false, true, false},
-        {"C:\\50% %QIX_DEFINED%", false, true, false},
-        {"C:\\%cd%\\x", false, true, false},
-        {"C:\\%", false, false, false},
-        {"C:\\trail \\", false, false, true},
-        {"C:/dots../sub", false, false, true},
-        {"C:\\a.b\\.\\..\\ c\\", false, false, false},
+        {"C:\\Apps\\Zev", false, false, false, true},
+        {"C:\\a\tb", true, false, false, true},
+        {"C:\\a\"b", true, false, false, true},
+        {"C:\\100% off\\%NO_SUCH_NAME%", false, false, false, true},
+        {"C:\\%QIX_DEFINED%", false, true, false, true},
+        {"C:\\%QIX_DEFINED:~0,1%", false, true, false, false},
+        {"C:\\50% %QIX_DEFINED%", false, true, false, true},
+        {"C:\\%%QIX_DEFINED%", false, true, false, true},
+        {"C:\\%QIX_EMPTY%", false, true, false, true},
+        // Only a whole name counts, and nobody expands the names cmd defines.
+        {"C:\\%QIX_DEF%\\%cd%\\%PROMPT%", false, false, false, true},
+        {"C:\\%", false, false, false, true},
+        {"C:\\trail \\", false, false, true, true},
+        {"C:/dots../sub", false, false, true, true},
+        {"C:\\a.\\sub", false, false, true, true},
+        {"C:\\a.b\\.\\..\\ c\\", false, false, false, true},
+        // An alternate data stream, not a directory.
+        {"C:\\n7\\x:stream", false, false, false, false},
+        {"C::", false, false, false, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.controlOrQuote, holdsControlCharacterOrQuote(c.text)) << c.text;
         EXPECT_EQ(c.variable, holdsDefinedVariable(c.text)) << c.text;
         EXPECT_EQ(c.renamed, hasComponentWindowsRenames(c.text)) << c.text;
+        EXPECT_EQ(c.plain, namesPlainDirectory(c.text)) << c.text;
     }
 }
 
@@ -178,16 +192,21 @@ TEST(InstallDir, CreateDirectoryMakesEveryMissingParent) {
     for (const Case& c : cases) {
         std::string path = temp.path() + c.path;
         EXPECT_EQ(c.created, createDirectory(path)) << c.path;
-        EXPECT_EQ(c.created, std::filesystem::is_directory(path)) << c.path;
+        // As Windows resolves ".." before it looks at a component.
+        EXPECT_EQ(c.created,
+                  std::filesystem::is_directory(std::filesystem::path(path).lexically_normal()))
+            << c.path;
     }
     EXPECT_TRUE(std::filesystem::is_directory(temp.path() + "/again/twice"));
-    EXPECT_TRUE(std::filesystem::is_directory(temp.path() + "/up"));
+    // Resolved before creation: nothing that ".." cancels is left behind.
+    EXPECT_FALSE(std::filesystem::exists(temp.path() + "/up"));
     EXPECT_TRUE(std::filesystem::is_regular_file(temp.path() + "/file"));
 }
 
 TEST(InstallDir, ResolveRejectsWhatIsNotAnAbsoluteDrivePath) {
     // The native build has no Program Files folder, so the default is rejected too.
-    for (std::string directory : {"", "C:Apps", "sub\\dir", "\\\\server\\share", "'C:\\Apps'"}) {
+    for (std::string directory :
+         {"", "C:Apps", "sub\\dir", "\\\\server\\share", "'C:\\Apps'", "':\\x", "1:\\x"}) {
         std::ostringstream err;
         std::string original = directory;
         EXPECT_FALSE(resolveInstallDir(directory, err)) << original;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "platform.h"
+#include "setup_command.h"
 #include "temp_dir.h"
 
 namespace {
@@ -18,47 +19,6 @@ TEST(Installer, UsageTextIsExactlyElevenLines) {
     EXPECT_EQ(395u, usage.size());
     EXPECT_EQ(11, std::count(usage.begin(), usage.end(), '\n'));
     EXPECT_EQ('\n', usage.back());
-}
-
-TEST(Installer, SetupCommandSamples) {
-    const std::string log = "C:\\T\\install1.log";
-    struct Case {
-        const char* setup;
-        const char* language;
-        bool shortcut;
-        const char* directory;
-        std::string command;
-    } cases[] = {
-        {"C:\\s.exe", "", true, "C:\\T\\", "C:\\s.exe /S  /DStrue /LOG\"" + log + "\" /D=C:\\T\\"},
-        {"C:\\s.exe", "g", false, "C:\\T\\",
-         "C:\\s.exe /S  /Lg /DSfalse /LOG\"" + log + "\" /D=C:\\T\\"},
-        {"C:/a/s.exe", "e", true, "C:\\x y",
-         "C:/a/s.exe /S  /Le /DStrue /LOG\"" + log + "\" /D=C:\\x y"},
-        {"C:\\s.exe", "", true, "", "C:\\s.exe /S  /DStrue /LOG\"" + log + "\""},
-        // Only what the interpreter would cut or split is quoted or escaped.
-        {"C:\\a b\\s.exe", "", true, "C:\\T",
-         "\"\"C:\\a b\\s.exe\" /S  /DStrue /LOG\"" + log + "\" /D=C:\\T\""},
-        {"C:\\R&D (x86) ^x\\s.exe", "g", true, "C:\\R&D|<>^ (x86)\\",
-         "\"\"C:\\R&D (x86) ^x\\s.exe\" /S  /Lg /DStrue /LOG\"" + log +
-             "\" /D=C:\\R^&D^|^<^>^^ (x86)\\\""},
-        {"C:\\s.exe", "", true, "C:\\R&D\\",
-         "C:\\s.exe /S  /DStrue /LOG\"" + log + "\" /D=C:\\R^&D\\"},
-        {"C:\\(x86)\\s.exe", "", true, "C:\\(x86)",
-         "\"\"C:\\(x86)\\s.exe\" /S  /DStrue /LOG\"" + log + "\" /D=C:\\(x86)\""},
-        {"C:\\a;b,c=d\\s.exe", "", true, "C:\\a;b,c=d",
-         "\"\"C:\\a;b,c=d\\s.exe\" /S  /DStrue /LOG\"" + log + "\" /D=C:\\a;b,c=d\""},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.command,
-                  composeSetupCommand(c.setup, c.language, c.shortcut, log, c.directory));
-    }
-}
-
-TEST(Installer, LogPathLiesInsideTheDirectory) {
-    EXPECT_EQ("C:\\T\\install1700000000123-7.log", composeLogPath("C:\\T\\", 1700000000, 123, 7));
-    EXPECT_EQ("C:\\T\\install170000000042-4294967295.log",
-              composeLogPath("C:\\T", 1700000000, 42, 4294967295u));
-    EXPECT_EQ("C:\\install10-0.log", composeLogPath("C:\\", 1, 0, 0));
 }
 
 // A log read as the Windows run-time's text mode reads it, from its bytes to
@@ -260,8 +220,13 @@ TEST(Installer, StaleLogIsRemovedBeforeLaunch) {
             temp.file(composeLogPath("", second, ms, platform::currentProcessId()), "stale\n");
         }
     }
-    LaunchResult launch = launchSetup("true", "", true, directory);
-    EXPECT_EQ(0, launch.status);
+    RunOptions options;
+    options.setupPath = "/bin/true";
+    options.directory = directory;
+    std::ostringstream err;
+    LaunchResult launch = launchSetup(options, err);
+    ASSERT_TRUE(launch.setup) << err.str();
+    EXPECT_EQ(0, launch.setup->waitForExit());
     EXPECT_FALSE(std::filesystem::exists(launch.logPath)) << launch.logPath;
     EXPECT_EQ(stale - 1, static_cast<std::size_t>(
                              std::distance(std::filesystem::directory_iterator(temp.path()), {})));
@@ -284,6 +249,18 @@ TEST(Installer, WhatStandsAtTheLogPathDecides) {
     EXPECT_EQ("Can not read log " + log + "\n", err.str());
     EXPECT_TRUE(std::filesystem::is_directory(log));
     EXPECT_FALSE(std::filesystem::exists(log + ".ready"));
+
+    // Links planted at both places: nothing read or deleted through them.
+    std::filesystem::remove(log);
+    std::string secret = temp.file("secret", "not the setup's\n");
+    std::filesystem::create_symlink(secret, log);
+    std::filesystem::create_symlink(secret, log + ".ready");
+    std::ostringstream linked;
+    EXPECT_EQ(LogOutcome::kUnreadable, waitForSetupAndRelayLog(log, linked));
+    EXPECT_EQ("Can not read log " + log + "\n", linked.str());
+    EXPECT_TRUE(std::filesystem::is_symlink(log));
+    EXPECT_TRUE(std::filesystem::is_symlink(log + ".ready"));
+    EXPECT_EQ(std::filesystem::file_size(secret), 16u);
 }
 
 TEST(Installer, CommandLineGivesTheRunValues) {

@@ -1,0 +1,71 @@
+#include "setup_command.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "install_dir.h"
+#include "platform.h"
+
+std::string composeLogPath(const std::string& directory, std::int64_t calendarSeconds,
+                           long elapsedMilliseconds, std::uint32_t processId) {
+    std::ostringstream path;
+    path << directory;
+    // Without a separator the log would land in the parent directory, which
+    // was never proven writable.
+    if (!directory.empty() && !endsInSeparator(directory)) {
+        path << '\\';
+    }
+    // Runs started together read nearly the same two clocks; the process id
+    // keeps their logs apart.
+    path << "install" << calendarSeconds << elapsedMilliseconds << '-' << processId << ".log";
+    return path.str();
+}
+
+std::string composeSetupCommand(const std::string& setupPath, const std::string& language,
+                                bool desktopShortcut, const std::string& logPath,
+                                const std::string& directory) {
+    // A setup splits its own path from the switches at the first blank unless
+    // the path is quoted; the other characters are quoted as they always were.
+    bool quoteSetup = setupPath.find_first_of(" ,;=&|<>^()@") != std::string::npos;
+    std::ostringstream command;
+    if (quoteSetup) {
+        command << '"' << setupPath << '"';
+    } else {
+        command << setupPath;
+    }
+    command << " /S ";
+    if (!language.empty()) {
+        command << " /L" << language;
+    }
+    command << (desktopShortcut ? " /DStrue" : " /DSfalse");
+    command << " /LOG\"" << logPath << "\"";
+    if (!directory.empty()) {
+        command << " /D=" << directory;
+    }
+    return command.str();
+}
+
+bool holdsControlCharacterOrQuote(const std::string& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return c == '"' || (c >= 1 && c <= 31); });
+}
+
+bool holdsDefinedVariable(const std::string& text) {
+    std::string::size_type open = text.find('%');
+    while (open != std::string::npos) {
+        std::string::size_type close = text.find('%', open + 1);
+        if (close == std::string::npos) {
+            return false;
+        }
+        std::string name = text.substr(open + 1, close - open - 1);
+        if (platform::hasEnvironmentVariable(name.substr(0, name.find(':')))) {
+            return true;
+        }
+        open = close;
+    }
+    return false;
+}
+
+bool fitsSetupCommandLine(const std::string& text) {
+    return !holdsControlCharacterOrQuote(text) && !holdsDefinedVariable(text);
+}
