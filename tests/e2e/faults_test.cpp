@@ -18,8 +18,8 @@ using Fault = WindowsRunTest;
 const std::string kNoCodePageProgram =
     std::string(QIX_WINDOWS_BUILD_DIR) + "/Qix_Console_Installer_NoCodePage.exe";
 
-// Paths that the interpreter would cut at a blank or split at an operator
-// reach the setup exactly as the user gave them.
+// Paths that an interpreter would cut at a blank, split at an operator or
+// expand reach the setup exactly as the user gave them.
 TEST_F(Fault, SpecialCharactersReachTheSetupIntact) {
     struct Case {
         std::string setupFolder;
@@ -30,6 +30,9 @@ TEST_F(Fault, SpecialCharactersReachTheSetupIntact) {
         {"R&D (x86) ^x", "a&b ^c (x86) 50% off\\"},
         {"(x86)", "x^y (z)"},
         {"100%", "%NO_SUCH_VARIABLE%"},
+        // What cmd would have expanded, or paired across the pieces of a line.
+        {"%PROMPT%", "n1%PROMPT%"},
+        {"%PATH:~0,0", "x%evil.exe zz"},
     };
     for (const Case& c : cases) {
         std::string setup = bench.hostPath(bench.installSetup(c.setupFolder + "/setup.exe"));
