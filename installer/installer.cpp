@@ -20,6 +20,8 @@ const std::int64_t kWaitMilliseconds = 10000;
 const std::size_t kRelayPiece = 64 * 1024;
 // How often a removal is tried while another process holds the file: 2 s.
 const int kRemoveAttempts = 20;
+// The most of a run's record held in memory before it takes the file's lock.
+const std::size_t kRecordHeld = 1 << 20;
 
 bool isHelpRequest(const std::string& argument) {
     return argument == "/h" || argument == "/H" || argument == "/?" || argument == "/Help";
@@ -54,7 +56,8 @@ ScreenedArguments screenArguments(const std::vector<std::string>& arguments) {
             continue;
         }
         bool option = startsWith(argument, "/D=") || startsWith(argument, "/L=") ||
-                      startsWith(argument, "/DS=");
+                      startsWith(argument, "/DS=") || startsWith(argument, "/EXITCODES=") ||
+                      startsWith(argument, "/LOG=");
         if (option && oneLine) {
             screened.text += argument + '\n';
         } else if (!screened.refused) {
@@ -97,57 +100,182 @@ std::variant<RunOptions, int> readCommandLine(const std::vector<std::string>& ar
     // as it is.
     const std::string& first = arguments[1];
     std::string setupPath = withExeEnding(table.getString("", "setupPath", ""));
+    // A refused command line ends with the code its own option asked for.
+    std::string exitCodes = table.getString("", "/EXITCODES", "");
+    const int refused = exitCodes == "msi" ? kMsiBadCommandLine : kExitFailure;
     if (!fitsSetupCommandLine(first) || !pathExists(setupPath)) {
         err << "Path not found: " << first << std::endl;
         err << "First parameter must be setup path" << std::endl;
-        return kExitFailure;
+        return refused;
     }
     if (screened.refused) {
         err << "Invalid parameter \"" << *screened.refused << "\"" << std::endl;
-        return kExitFailure;
+        return refused;
     }
 
     RunOptions options;
     options.language = table.getString("", "/L", "");
     if (!options.language.empty() && options.language != "g" && options.language != "e") {
         err << "Invalid parameter \"/L=" << options.language << "\"" << std::endl;
-        return kExitFailure;
+        return refused;
     }
     options.directory = table.getString("", "/D", "");
     options.setupPath = setupPath;
     std::string shortcut = table.getString("", "/DS", "");
     if (!shortcut.empty() && shortcut != "1" && shortcut != "0") {
         err << "Invalid parameter \"/DS=" << shortcut << "\"" << std::endl;
-        return kExitFailure;
+        return refused;
     }
     // No value, or "1", keeps the shortcut.
     options.desktopShortcut = shortcut != "0";
+    if (table.findEntry("", "/EXITCODES") && exitCodes != "msi") {
+        err << "Invalid parameter \"/EXITCODES=" << exitCodes << "\"" << std::endl;
+        return kExitFailure;
+    }
+    options.msiExitCodes = exitCodes == "msi";
+    options.runLog = table.getString("", "/LOG", "");
+    if (table.findEntry("", "/LOG") && options.runLog.empty()) {
+        err << "Invalid parameter \"/LOG=\"" << std::endl;
+        return refused;
+    }
     return options;
 }
 
 int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
-    platform::failWhenInterrupted();
+    platform::failWhenInterrupted(kExitFailure);
     std::variant<RunOptions, int> read = readCommandLine(arguments, out, err);
     if (const int* exitCode = std::get_if<int>(&read)) {
         return *exitCode;
     }
     RunOptions& options = std::get<RunOptions>(read);
-    if (!resolveInstallDir(options.directory, err)) {
-        return kExitFailure;
+    const int failed = runExitCode(options, false, kExitFailure, false);
+    platform::failWhenInterrupted(failed);
+    // The record is opened before anything is created or run, so that a run
+    // whose record cannot be kept does nothing at all.
+    std::unique_ptr<RunRecord> record;
+    if (!options.runLog.empty()) {
+        record = RunRecord::open(options.runLog, arguments, err);
+        if (!record) {
+            err << "Can not write log " << options.runLog << std::endl;
+            return failed;
+        }
     }
-    LaunchResult launch = launchSetup(options, err);
-    if (!launch.setup) {
-        return kExitFailure;
+    std::ostream recorded(record ? static_cast<std::streambuf*>(record.get()) : err.rdbuf());
+    int exitCode = failed;
+    if (resolveInstallDir(options.directory, recorded)) {
+        LaunchResult launch = launchSetup(options, recorded);
+        if (launch.setup) {
+            int status = launch.setup->waitForExit();
+            // The wait runs whatever the setup returned, so marker and log are
+            // always cleaned up. Until it ends, a killed program takes the
+            // setup's whole process tree with it; a normal end lets what the
+            // setup started on purpose live on.
+            LogOutcome log = waitForSetupAndRelayLog(launch.logPath, recorded);
+            launch.setup->release();
+            exitCode = runExitCode(options, true, status, log != LogOutcome::kNoLog);
+        }
     }
-    int status = launch.setup->waitForExit();
-    // The wait runs whatever the setup returned, so marker and log are always
-    // cleaned up. Until it ends, a killed program takes the setup's whole
-    // process tree with it; a normal end lets what the setup started on
-    // purpose live on.
-    LogOutcome log = waitForSetupAndRelayLog(launch.logPath, err);
-    launch.setup->release();
+    if (record && !record->finish(exitCode) && exitCode == kExitSuccess) {
+        // The record was asked for: a run whose record is incomplete is no success.
+        err << "Can not write log " << options.runLog << std::endl;
+        exitCode = failed;
+    }
+    return exitCode;
+}
+
+int runExitCode(const RunOptions& options, bool setupRan, int setupStatus, bool logLeft) {
     // The setup reports problems through its log: any log it leaves fails the run.
-    return status == 0 && log == LogOutcome::kNoLog ? kExitSuccess : kExitFailure;
+    if (setupRan && setupStatus == 0 && !logLeft) {
+        return kExitSuccess;
+    }
+    if (!options.msiExitCodes) {
+        return kExitFailure;
+    }
+    if (setupRan && (setupStatus == kMsiRestartNeeded || setupStatus == kMsiRestartStarted ||
+                     setupStatus == kMsiAnotherInstallRunning)) {
+        return setupStatus;
+    }
+    return kMsiFailure;
+}
+
+namespace {
+
+std::string utcNow() {
+    std::time_t now = std::time(nullptr);
+    char text[32] = {};
+    std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S UTC", std::gmtime(&now));
+    return text;
+}
+
+}  // namespace
+
+std::unique_ptr<RunRecord> RunRecord::open(const std::string& path,
+                                           const std::vector<std::string>& arguments,
+                                           std::ostream& err) {
+    std::unique_ptr<platform::AppendFile> file = platform::openAppendFile(path);
+    if (!file) {
+        return nullptr;
+    }
+    auto record = std::make_unique<RunRecord>(std::move(file), err);
+    std::string line = utcNow() + " started:";
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        bool quote = argument.empty() || argument.find_first_of(" \t") != std::string::npos;
+        line += quote ? " \"" + argument + "\"" : " " + argument;
+    }
+    line += '\n';
+    record->keep(line.data(), line.size());
+    return record;
+}
+
+bool RunRecord::finish(int exitCode) {
+    std::string line = utcNow() + " exit code " + std::to_string(exitCode) + "\n";
+    keep(line.data(), line.size());
+    if (!locked_) {
+        file_->lock();
+        locked_ = true;
+    }
+    written_ = file_->append(held_) && written_;
+    held_.clear();
+    file_->unlock();
+    locked_ = false;
+    return written_;
+}
+
+RunRecord::int_type RunRecord::overflow(int_type c) {
+    if (traits_type::eq_int_type(c, traits_type::eof())) {
+        return traits_type::not_eof(c);
+    }
+    char byte = traits_type::to_char_type(c);
+    return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
+}
+
+std::streamsize RunRecord::xsputn(const char* bytes, std::streamsize count) {
+    keep(bytes, static_cast<std::size_t>(count));
+    // The error stream's own failures show through, so that a relay that did
+    // not reach it keeps the log.
+    return err_.rdbuf()->sputn(bytes, count);
+}
+
+int RunRecord::sync() {
+    return err_.rdbuf()->pubsync();
+}
+
+void RunRecord::keep(const char* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (bytes[i] == '\n') {
+            held_ += '\r';
+        }
+        held_ += bytes[i];
+    }
+    if (held_.size() > kRecordHeld) {
+        if (!locked_) {
+            file_->lock();
+            locked_ = true;
+        }
+        written_ = file_->append(held_) && written_;
+        held_.clear();
+    }
 }
 
 LaunchResult launchSetup(const RunOptions& options, std::ostream& err) {

@@ -16,12 +16,23 @@
 const int kExitSuccess = 0;
 const int kExitFailure = -1;
 
+// With /EXITCODES=msi the run ends with the codes deployment tools know from
+// Windows Installer: the setup's own restart and retry codes, and these two in
+// place of -1.
+const int kMsiRestartNeeded = 3010;
+const int kMsiRestartStarted = 1641;
+const int kMsiAnotherInstallRunning = 1618;
+const int kMsiBadCommandLine = 1639;
+const int kMsiFailure = 1603;
+
 // The values a run goes on with once the command line has been accepted.
 struct RunOptions {
     std::string setupPath;  // completed with ".exe"
     std::string language;   // empty, "e" or "g"
     std::string directory;  // raw: not yet settled
     bool desktopShortcut = true;
+    bool msiExitCodes = false;  // /EXITCODES=msi
+    std::string runLog;         // /LOG=: the file the run appends its record to
 };
 
 // Reads and checks the command line (`arguments` starts with the program's
@@ -32,6 +43,43 @@ std::variant<RunOptions, int> readCommandLine(const std::vector<std::string>& ar
 
 // A whole run, from the argument vector to the process exit code.
 int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+
+// The exit code of a run that got past the command line: the setup's status,
+// what stood at its log path, and whether the setup started at all.
+int runExitCode(const RunOptions& options, bool setupRan, int setupStatus, bool logLeft);
+
+// The run's record in the file /LOG= names: a first line with the time and
+// the command line, every line the run writes to `err` (the relayed log
+// among them), a last line with the time and the exit code. Lines end in CR
+// LF. Runs appending to one file at once keep their lines together: the
+// record is appended in one piece at the end, or, past 1 MiB, under the
+// file's lock, held from then to the end.
+class RunRecord : public std::streambuf {
+  public:
+    // Null when the file cannot be opened for appending.
+    static std::unique_ptr<RunRecord> open(const std::string& path,
+                                           const std::vector<std::string>& arguments,
+                                           std::ostream& err);
+    // Ends the record with the exit code; false when not all of it got there.
+    bool finish(int exitCode);
+
+    RunRecord(std::unique_ptr<platform::AppendFile> file, std::ostream& err)
+        : file_(std::move(file)), err_(err) {}
+
+  protected:
+    int_type overflow(int_type c) override;
+    std::streamsize xsputn(const char* bytes, std::streamsize count) override;
+    int sync() override;
+
+  private:
+    void keep(const char* bytes, std::size_t count);
+
+    std::unique_ptr<platform::AppendFile> file_;
+    std::ostream& err_;
+    std::string held_;
+    bool locked_ = false;
+    bool written_ = true;
+};
 
 struct LaunchResult {
     std::unique_ptr<platform::ProcessTree> setup;  // null when it could not start

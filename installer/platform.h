@@ -24,9 +24,9 @@ std::vector<std::string> commandLineArguments(int argc, char** argv);
 
 // From now on Ctrl+C, Ctrl+Break, closing the console (SIGINT, SIGTERM and
 // SIGHUP on POSIX) end every process a ProcessTree holds and then this
-// program with exit code -1, so that an interrupted run never looks like a
-// success.
-void failWhenInterrupted();
+// program with `exitCode`, so that an interrupted run never looks like a
+// success. A later call changes the code.
+void failWhenInterrupted(int exitCode);
 
 // The Program Files folder, or an empty string where the platform has none.
 std::string programFilesFolder();
@@ -113,6 +113,25 @@ class InputFile {
 // nothing is at the path; a directory or a link there is kFailed, so nothing
 // is read through a link.
 FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& file);
+
+// A file opened for appending, which other processes may append to at once.
+class AppendFile {
+  public:
+    virtual ~AppendFile() = default;
+    // Writes all of `bytes` at the file's end in one piece; false when they
+    // did not all get there.
+    virtual bool append(const std::string& bytes) = 0;
+    // Waits until no other process holds the file's lock, then holds it. The
+    // lock guards nothing by itself: holders agree to append only under it.
+    virtual void lock() = 0;
+    virtual void unlock() = 0;
+};
+
+// Opens a file for appending, creating it where it is missing. Null when it
+// cannot be, and for a relative path, which would land wherever the program
+// happens to start (an absolute path is a drive path such as C:\x or a UNC
+// path on Windows, one from '/' on POSIX).
+std::unique_ptr<AppendFile> openAppendFile(const std::string& path);
 
 enum class ProbeResult { kWritten, kExists, kFailed };
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -47,13 +48,43 @@ class DescriptorInput : public InputFile {
 // The process group of the started program, for the signal handler; 0 while
 // there is none.
 volatile sig_atomic_t childGroup = 0;
+volatile sig_atomic_t interruptedExitCode = 255;
 
 void endOnSignal(int) {
     if (childGroup > 0) {
         kill(-childGroup, SIGKILL);
     }
-    _exit(255);
+    _exit(interruptedExitCode);
 }
+
+class DescriptorAppend : public AppendFile {
+  public:
+    explicit DescriptorAppend(int file) : file_(file) {}
+    ~DescriptorAppend() override { close(file_); }
+
+    bool append(const std::string& bytes) override {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t wrote = write(file_, bytes.data() + done, bytes.size() - done);
+            if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            if (wrote <= 0) {
+                return false;
+            }
+            done += static_cast<std::size_t>(wrote);
+        }
+        return true;
+    }
+    void lock() override {
+        while (flock(file_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    void unlock() override { flock(file_, LOCK_UN); }
+
+  private:
+    int file_;
+};
 
 // A child in a process group of its own, so that its whole tree can be ended.
 class ChildGroup : public ProcessTree {
@@ -123,7 +154,8 @@ std::vector<std::string> commandLineArguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
 }
 
-void failWhenInterrupted() {
+void failWhenInterrupted(int exitCode) {
+    interruptedExitCode = exitCode & 0xFF;
     struct sigaction action {};
     action.sa_handler = endOnSignal;
     sigemptyset(&action.sa_mask);
@@ -239,6 +271,17 @@ bool makeDirectory(const std::string& path) {
 
 bool hasEnvironmentVariable(const std::string& name) {
     return !name.empty() && std::getenv(name.c_str()) != nullptr;
+}
+
+std::unique_ptr<AppendFile> openAppendFile(const std::string& path) {
+    if (path.empty() || path[0] != '/') {
+        return nullptr;
+    }
+    int file = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (file < 0) {
+        return nullptr;
+    }
+    return std::make_unique<DescriptorAppend>(file);
 }
 
 bool bestFitMakesAnyOf(const std::string&, const std::string&) {

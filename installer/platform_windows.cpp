@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <ctime>
 #include <vector>
 
@@ -263,16 +264,52 @@ bool isLink(HANDLE file) {
 // while a setup is started but not yet in its job.
 SRWLOCK treeLock = SRWLOCK_INIT;
 HANDLE treeJob = nullptr;
+LONG interruptedExitCode = -1;
 
 BOOL WINAPI endOnInterrupt(DWORD) {
     AcquireSRWLockExclusive(&treeLock);
+    UINT exitCode = static_cast<UINT>(InterlockedCompareExchange(&interruptedExitCode, 0, 0));
     if (treeJob) {
-        TerminateJobObject(treeJob, static_cast<UINT>(-1));
+        TerminateJobObject(treeJob, exitCode);
     }
     // No clean-up: the log stays where the setup wrote it.
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(-1));
+    TerminateProcess(GetCurrentProcess(), exitCode);
     return TRUE;
 }
+
+class HandleAppend : public AppendFile {
+  public:
+    explicit HandleAppend(HANDLE file) : file_(file) {}
+    ~HandleAppend() override { CloseHandle(file_); }
+
+    // Opened for appending only: Windows puts each write at the end, whole.
+    bool append(const std::string& bytes) override {
+        DWORD written = 0;
+        return bytes.size() < (1u << 30) &&
+               WriteFile(file_, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                         nullptr) &&
+               written == bytes.size();
+    }
+    // A byte far past any end stands for the whole file, so that readers of
+    // the file are never stopped by the lock.
+    void lock() override {
+        OVERLAPPED beyondEnd = farByte();
+        LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &beyondEnd);
+    }
+    void unlock() override {
+        OVERLAPPED beyondEnd = farByte();
+        UnlockFileEx(file_, 0, 1, 0, &beyondEnd);
+    }
+
+  private:
+    static OVERLAPPED farByte() {
+        OVERLAPPED beyondEnd = {};
+        beyondEnd.OffsetHigh = 0x40000000;
+        return beyondEnd;
+    }
+
+    HANDLE file_;
+};
 
 void setTreeJob(HANDLE job) {
     AcquireSRWLockExclusive(&treeLock);
@@ -367,7 +404,8 @@ HANDLE inheritable(DWORD which) {
 
 }  // namespace
 
-void failWhenInterrupted() {
+void failWhenInterrupted(int exitCode) {
+    InterlockedExchange(&interruptedExitCode, exitCode);
     SetConsoleCtrlHandler(endOnInterrupt, TRUE);
 }
 
@@ -415,6 +453,24 @@ std::unique_ptr<ProcessTree> startProcess(const std::string& program,
     ResumeThread(process.hThread);
     CloseHandle(process.hThread);
     return std::make_unique<JobTree>(process.hProcess, job);
+}
+
+std::unique_ptr<AppendFile> openAppendFile(const std::string& path) {
+    auto isSeparator = [](char c) { return c == '\\' || c == '/'; };
+    bool drive = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+                 path[1] == ':' && isSeparator(path[2]);
+    bool unc = path.size() >= 3 && isSeparator(path[0]) && isSeparator(path[1]);
+    std::wstring wide = longPath(path);
+    if (!(drive || unc) || wide.empty()) {
+        return nullptr;
+    }
+    HANDLE file = CreateFileW(wide.c_str(), FILE_APPEND_DATA | GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    return std::make_unique<HandleAppend>(file);
 }
 
 FileResult removeFile(const std::string& path) {

@@ -80,6 +80,25 @@ TEST(CommandLine, Samples) {
         {{"{setup}", "/D=rel\\dir", "/L=   g"}, 255, "", kNotAbsolute},
         {{"{setup}", "/L=", "/DS=", "/D=rel\\dir"}, 255, "", kNotAbsolute},
         {{"{setup}", "/D=rel\\dir", "/D=C:\\x"}, 255, "", kNotAbsolute},
+        // Windows Installer's codes: 1639 for a refused command line (103 as
+        // Linux sees it), 1603 for any other failure (67). A bad value of the
+        // option itself leaves the codes as they were.
+        {{"missing.exe", "/EXITCODES=msi"},
+         103,
+         "",
+         "Path not found: missing.exe\nFirst parameter must be setup path\n"},
+        {{"{setup}", "/x", "/EXITCODES= msi "}, 103, "", "Invalid parameter \"/x\"\n"},
+        {{"{setup}", "/EXITCODES=msi", "/L=x"}, 103, "", "Invalid parameter \"/L=x\"\n"},
+        {{"{setup}", "/EXITCODES=msi", "/LOG="}, 103, "", "Invalid parameter \"/LOG=\"\n"},
+        {{"{setup}", "/EXITCODES=msi", "/D=rel\\dir"}, 67, "", kNotAbsolute},
+        {{"{setup}", "/EXITCODES=MSI"}, 255, "", "Invalid parameter \"/EXITCODES=MSI\"\n"},
+        {{"{setup}", "/EXITCODES="}, 255, "", "Invalid parameter \"/EXITCODES=\"\n"},
+        // The record is opened first: a run that cannot keep it does nothing.
+        {{"{setup}", "/LOG=rel.log", "/D=rel\\dir"}, 255, "", "Can not write log rel.log\n"},
+        {{"{setup}", "/EXITCODES=msi", "/LOG={dir}", "/D=rel\\dir"},
+         67,
+         "",
+         "Can not write log {dir}\n"},
     };
     Bench bench(target());
     std::string setup = bench.hostPath(bench.installSetup());

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -223,7 +224,7 @@ TEST_F(Run, ConcurrentRunsIntoOneDirectoryKeepTheirOwnOutcome) {
         auto runOne = [&](std::size_t i) {
             Environment environment = environments[i];
             environment["QIX_SETUP_RECORD"] = win(trace(i));
-            return bench.run({setup, "/D=" + win(shared)}, environment);
+            return bench.run({setup, "/D=" + win(shared), "/LOG=" + win("runs.log")}, environment);
         };
         std::vector<std::thread> threads;
         // All start at one moment, as a deployment system starts them.
@@ -261,6 +262,22 @@ TEST_F(Run, ConcurrentRunsIntoOneDirectoryKeepTheirOwnOutcome) {
         EXPECT_EQ(Names{}, listDir(linux(shared)));
         EXPECT_TRUE(fs::is_directory(linux(shared)));
     }
+    // All appended to one record file at once: each run's lines stay together,
+    // its failure between its first and its last line.
+    std::istringstream records(readFile(linux("runs.log")));
+    int runs = 0;
+    for (std::string line; std::getline(records, line); ++runs) {
+        EXPECT_NE(std::string::npos, line.find(" UTC started: ")) << line;
+        ASSERT_TRUE(std::getline(records, line));
+        if (line.find(" failed\r") != std::string::npos) {
+            EXPECT_EQ(0u, line.rfind("run ", 0)) << line;
+            ASSERT_TRUE(std::getline(records, line));
+            EXPECT_NE(std::string::npos, line.find(" UTC exit code -1\r")) << line;
+        } else {
+            EXPECT_NE(std::string::npos, line.find(" UTC exit code 0\r")) << line;
+        }
+    }
+    EXPECT_GE(runs, kRounds * kRuns);
 }
 
 // A log that could not reach the error stream is the only record of what the
@@ -455,9 +472,23 @@ TEST_F(Run, ExitCodeFollowsSetupStatusAndLog) {
         {{{"QIX_SETUP_EXIT", "3"}}, 255, ""},
         {withLog("problem: disk full\n", {{"QIX_SETUP_EXIT", "2"}}), 255, "problem: disk full\n"},
         {withLog("note\n"), 255, "note\n"},
+        // With /EXITCODES=msi (Linux sees the low byte): the setup's restart
+        // and retry codes pass, log or not; other failures are 1603 (67).
+        {{{"QIX_SETUP_EXIT", "3010"}, {"MSI", "1"}}, 3010 & 0xFF, ""},
+        {withLog("restart\n", {{"QIX_SETUP_EXIT", "1641"}, {"MSI", "1"}}), 1641 & 0xFF,
+         "restart\n"},
+        {{{"QIX_SETUP_EXIT", "1618"}, {"MSI", "1"}}, 1618 & 0xFF, ""},
+        {{{"QIX_SETUP_EXIT", "3"}, {"MSI", "1"}}, 1603 & 0xFF, ""},
+        {withLog("note\n", {{"MSI", "1"}}), 1603 & 0xFF, "note\n"},
+        {{{"MSI", "1"}}, 0, ""},
+        {{{"QIX_SETUP_EXIT", "3010"}}, 255, ""},
     };
     for (const Case& c : cases) {
-        Outcome outcome = install({"/D=" + win("app")}, c.environment);
+        std::vector<std::string> options{"/D=" + win("app")};
+        if (c.environment.count("MSI")) {
+            options.push_back("/EXITCODES=msi");
+        }
+        Outcome outcome = install(options, c.environment);
         EXPECT_EQ(c.exitCode, outcome.exitCode) << c.err;
         EXPECT_EQ(bench.lines(c.err), outcome.err);
         EXPECT_EQ(Names{}, listDir(linux("app")));

@@ -34,7 +34,11 @@ std::vector<std::string> commandLineArguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
 }
 
-void failWhenInterrupted() {}
+void failWhenInterrupted(int) {}
+
+std::unique_ptr<AppendFile> openAppendFile(const std::string&) {
+    return nullptr;
+}
 
 std::unique_ptr<ProcessTree> startProcess(const std::string&, const std::string&,
                                           std::string& error) {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <regex>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -14,13 +16,14 @@
 
 namespace {
 
-TEST(Installer, UsageTextIsExactlyElevenLines) {
+// The eleven lines of old, then those of the options added since.
+TEST(Installer, UsageTextKeepsItsLinesAndAddsTheNewOptions) {
     std::string usage = kUsageText;
-    EXPECT_EQ(395u, usage.size());
-    EXPECT_EQ(11, std::count(usage.begin(), usage.end(), '\n'));
+    EXPECT_EQ(16, std::count(usage.begin(), usage.end(), '\n'));
+    EXPECT_EQ("Zev'\n", usage.substr(390, 5));
+    EXPECT_EQ("\n /norestart ", usage.substr(395, 13));
     EXPECT_EQ('\n', usage.back());
 }
-
 // A log read as the Windows run-time's text mode reads it, from its bytes to
 // the error stream; it is removed only when the relay reached its real end.
 TEST(Installer, RelaySamples) {
@@ -298,6 +301,59 @@ TEST(Installer, CommandLineGivesTheRunValues) {
         EXPECT_EQ(c.shortcut, options->desktopShortcut);
         EXPECT_EQ("", out.str() + err.str());
     }
+}
+
+// With /EXITCODES=msi the run ends as Windows Installer's callers expect;
+// without it, 0 or -1 as ever.
+TEST(Installer, ExitCodeSamples) {
+    struct Case {
+        bool msi;
+        bool setupRan;
+        int status;
+        bool logLeft;
+        int exitCode;
+    } cases[] = {
+        {false, true, 0, false, 0},       {true, true, 0, false, 0},
+        {false, true, 3010, false, -1},   {true, true, 3010, false, 3010},
+        {true, true, 3010, true, 3010},   {true, true, 1641, false, 1641},
+        {true, true, 1618, true, 1618},   {true, true, 0, true, 1603},
+        {true, true, 1, false, 1603},     {true, true, -1073741819, false, 1603},
+        {true, false, 3010, false, 1603}, {false, false, 0, false, -1},
+    };
+    for (const Case& c : cases) {
+        RunOptions options;
+        options.msiExitCodes = c.msi;
+        EXPECT_EQ(c.exitCode, runExitCode(options, c.setupRan, c.status, c.logLeft))
+            << c.msi << " " << c.setupRan << " " << c.status << " " << c.logLeft;
+    }
+}
+
+// The record: a first line with the time and the arguments, what went to the
+// error stream, a last line with the exit code, all ending in CR LF; a second
+// run appends.
+TEST(Installer, RunRecordKeepsTheRunsLines) {
+    TempDir temp;
+    std::string path = temp.path() + "/run.log";
+    EXPECT_EQ(nullptr, RunRecord::open("relative.log", {"prog"}, std::cerr));
+    for (int run = 0; run < 2; ++run) {
+        std::ostringstream err;
+        std::unique_ptr<RunRecord> record =
+            RunRecord::open(path, {"prog", "C:\\s.exe", "/D=C:\\a b", ""}, err);
+        ASSERT_NE(nullptr, record);
+        std::ostream recorded(record.get());
+        recorded << "line one\nline\rtwo" << std::endl;
+        EXPECT_TRUE(record->finish(3010));
+        EXPECT_EQ("line one\nline\rtwo\n", err.str());
+    }
+    std::ifstream file(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::regex record(
+        "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d UTC started: C:\\\\s.exe \"/D=C:\\\\a b\" "
+        "\"\"\r\n"
+        "line one\r\nline\rtwo\r\n"
+        "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d UTC exit code 3010\r\n");
+    std::string once = std::regex_replace(text, record, "R");
+    EXPECT_EQ("RR", once) << text;
 }
 
 }  // namespace
