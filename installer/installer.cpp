@@ -300,14 +300,9 @@ LaunchResult launchSetup(const RunOptions& options, std::ostream& err) {
 
 bool waitForMarker(const std::string& markerPath, const std::function<std::int64_t()>& clock,
                    const std::function<void(unsigned)>& pause) {
-    std::int64_t elapsed = 0;
-    std::int64_t last = clock();
+    const std::int64_t start = clock();
     while (!pathExists(markerPath)) {
-        std::int64_t now = clock();
-        // Only forward steps count: a clock set back must not stretch the wait.
-        elapsed += now > last ? now - last : 0;
-        last = now;
-        if (elapsed >= kWaitMilliseconds) {
+        if (clock() - start >= kWaitMilliseconds) {
             return false;
         }
         pause(kPollMilliseconds);
@@ -379,7 +374,12 @@ bool relayLog(platform::InputFile& log, std::ostream& err) {
 LogOutcome waitForSetupAndRelayLog(std::string logPath, std::ostream& err) {
     const std::int64_t start = platform::monotonicMilliseconds();
     const std::string markerPath = logPath + ".ready";
-    waitForMarker(markerPath, platform::monotonicMilliseconds, platform::sleepMilliseconds);
+    // Watched from before the first look, so that a marker made between a
+    // look and the pause after it ends the pause at once.
+    std::unique_ptr<platform::DirectoryWatch> watch =
+        platform::watchDirectory(logPath.substr(0, logPath.find_last_of("/\\") + 1));
+    waitForMarker(markerPath, platform::monotonicMilliseconds,
+                  [&](unsigned milliseconds) { watch->waitForChange(milliseconds); });
     removeOnceFree(markerPath);
 
     std::unique_ptr<platform::InputFile> log;

@@ -92,8 +92,9 @@ struct LaunchResult {
 // process.
 LaunchResult launchSetup(const RunOptions& options, std::ostream& err);
 
-// Polls for the marker every 100 ms until it exists or `clock` (milliseconds)
-// has moved 10 s forward. True when the marker appeared.
+// Looks for the marker until it exists or `clock` (milliseconds) has moved
+// 10 s on, pausing between two looks with `pause` (100 ms at most, less when
+// the directory changes). True when the marker appeared.
 bool waitForMarker(const std::string& markerPath, const std::function<std::int64_t()>& clock,
                    const std::function<void(unsigned)>& pause);
 

@@ -114,6 +114,20 @@ class InputFile {
 // is read through a link.
 FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& file);
 
+// Wakes a waiting thread when the entries of one directory change.
+class DirectoryWatch {
+  public:
+    virtual ~DirectoryWatch() = default;
+    // Returns once an entry in the directory was created, renamed or removed
+    // since the watch began or the last return, or after `milliseconds`,
+    // whichever comes first.
+    virtual void waitForChange(unsigned milliseconds) = 0;
+};
+
+// Watches `directory` from now on. Where the system cannot watch it, the
+// watch only sleeps, so callers still look again at their own pace.
+std::unique_ptr<DirectoryWatch> watchDirectory(const std::string& directory);
+
 // A file opened for appending, which other processes may append to at once.
 class AppendFile {
   public:

@@ -1,8 +1,10 @@
 #include "platform.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -56,6 +58,40 @@ void endOnSignal(int) {
     }
     _exit(interruptedExitCode);
 }
+
+// inotify on the directory: every new, renamed or removed entry is an event.
+class InotifyWatch : public DirectoryWatch {
+  public:
+    explicit InotifyWatch(const std::string& directory)
+        : file_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+        if (file_ >= 0 &&
+            inotify_add_watch(file_, directory.c_str(), IN_CREATE | IN_MOVED_TO | IN_DELETE) < 0) {
+            close(file_);
+            file_ = -1;
+        }
+    }
+    ~InotifyWatch() override {
+        if (file_ >= 0) {
+            close(file_);
+        }
+    }
+
+    void waitForChange(unsigned milliseconds) override {
+        if (file_ < 0) {
+            sleepMilliseconds(milliseconds);
+            return;
+        }
+        pollfd wait = {file_, POLLIN, 0};
+        if (poll(&wait, 1, static_cast<int>(milliseconds)) > 0) {
+            char events[4096];
+            while (::read(file_, events, sizeof(events)) > 0) {
+            }
+        }
+    }
+
+  private:
+    int file_;
+};
 
 class DescriptorAppend : public AppendFile {
   public:
@@ -271,6 +307,10 @@ bool makeDirectory(const std::string& path) {
 
 bool hasEnvironmentVariable(const std::string& name) {
     return !name.empty() && std::getenv(name.c_str()) != nullptr;
+}
+
+std::unique_ptr<DirectoryWatch> watchDirectory(const std::string& directory) {
+    return std::make_unique<InotifyWatch>(directory.empty() ? "." : directory);
 }
 
 std::unique_ptr<AppendFile> openAppendFile(const std::string& path) {

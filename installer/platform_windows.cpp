@@ -277,6 +277,29 @@ BOOL WINAPI endOnInterrupt(DWORD) {
     return TRUE;
 }
 
+// A change notification on the directory's file names; a handle that could
+// not be had leaves a plain sleep.
+class NotificationWatch : public DirectoryWatch {
+  public:
+    explicit NotificationWatch(HANDLE change) : change_(change) {}
+    ~NotificationWatch() override {
+        if (change_ != INVALID_HANDLE_VALUE) {
+            FindCloseChangeNotification(change_);
+        }
+    }
+
+    void waitForChange(unsigned milliseconds) override {
+        if (change_ == INVALID_HANDLE_VALUE) {
+            Sleep(milliseconds);
+        } else if (WaitForSingleObject(change_, milliseconds) == WAIT_OBJECT_0) {
+            FindNextChangeNotification(change_);
+        }
+    }
+
+  private:
+    HANDLE change_;
+};
+
 class HandleAppend : public AppendFile {
   public:
     explicit HandleAppend(HANDLE file) : file_(file) {}
@@ -453,6 +476,14 @@ std::unique_ptr<ProcessTree> startProcess(const std::string& program,
     ResumeThread(process.hThread);
     CloseHandle(process.hThread);
     return std::make_unique<JobTree>(process.hProcess, job);
+}
+
+std::unique_ptr<DirectoryWatch> watchDirectory(const std::string& directory) {
+    std::wstring wide = longPath(directory);
+    HANDLE change = wide.empty() ? INVALID_HANDLE_VALUE
+                                 : FindFirstChangeNotificationW(wide.c_str(), FALSE,
+                                                                FILE_NOTIFY_CHANGE_FILE_NAME);
+    return std::make_unique<NotificationWatch>(change);
 }
 
 std::unique_ptr<AppendFile> openAppendFile(const std::string& path) {

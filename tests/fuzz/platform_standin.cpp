@@ -36,6 +36,15 @@ std::vector<std::string> commandLineArguments(int argc, char** argv) {
 
 void failWhenInterrupted(int) {}
 
+class NoWatch : public DirectoryWatch {
+  public:
+    void waitForChange(unsigned) override {}
+};
+
+std::unique_ptr<DirectoryWatch> watchDirectory(const std::string&) {
+    return std::make_unique<NoWatch>();
+}
+
 std::unique_ptr<AppendFile> openAppendFile(const std::string&) {
     return nullptr;
 }
