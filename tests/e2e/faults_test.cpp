@@ -163,6 +163,8 @@ TEST_F(Fault, RefusedBeforeAnythingRuns) {
         {{setup, "/D=" + win("x:stream")}, "Can not create directory " + win("x:stream") + "\n"},
         {{setup, "/D=1:\\x"}, "Specified installation directory must be an absolute path.\n"},
         {{setup, "/D=':\\x"}, "Specified installation directory must be an absolute path.\n"},
+        {{setup, "/D=\\\\?\\" + win("app")},
+         "Specified installation directory must be an absolute path.\n"},
         // What a setup without Unicode reads, by best fit, as '"', '\\' or '%'.
         {{setup, "/D=" + win("a\xef\xbc\x82"
                              "b")},
@@ -215,6 +217,8 @@ TEST_F(Fault, NonLatinDirectoryIsCreatedAndPassedIntact) {
         {kNoCodePageProgram, setup, "50% off/%PROMPT%!x!", ""},
         {bench.program(), win("ansi.exe"), "Z\xc3\xbcrich", win("Z\xfcrich")},
         {kNoCodePageProgram, win("ansi.exe"), "Z\xc3\xbcrich", win("Z\xfcrich")},
+        // A setup given in the long path form runs as given.
+        {bench.program(), "\\\\?\\" + setup, "long form", ""},
     };
     for (const Case& c : cases) {
         Outcome outcome = bench.runUnderWine({c.program, c.setup, "/D=" + win(c.name)},

@@ -173,6 +173,20 @@ TEST(InstallDir, TextsThatWouldNotStayAsGiven) {
     }
 }
 
+TEST(InstallDir, ExeEndingSamples) {
+    struct Case {
+        const char* path;
+        const char* completed;
+    } cases[] = {
+        {"", ".exe"},         {"e", "e.exe"},         {"xe", "xe.exe"},   {"exe", "exe.exe"},
+        {".exe", ".exe"},     {"S.EXE", "S.EXE"},     {"s.eXe", "s.eXe"}, {"s.exe ", "s.exe .exe"},
+        {"s.ex", "s.ex.exe"}, {"s.msi", "s.msi.exe"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.completed, withExeEnding(c.path)) << c.path;
+    }
+}
+
 // Every missing parent is made; a file anywhere in the chain fails it.
 TEST(InstallDir, CreateDirectoryMakesEveryMissingParent) {
     TempDir temp;

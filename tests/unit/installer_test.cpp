@@ -74,12 +74,19 @@ class StringInput : public platform::InputFile {
   public:
     StringInput(std::string bytes, std::size_t chunk = 1 << 20, int failAt = 0)
         : bytes_(std::move(bytes)), chunk_(chunk), failAt_(failAt) {}
+    // Reads of these sizes in turn, the last size from then on.
+    StringInput(std::string bytes, std::vector<std::size_t> chunks)
+        : bytes_(std::move(bytes)), chunks_(std::move(chunks)) {}
 
     long read(char* buffer, std::size_t size) override {
         if (++reads_ == failAt_) {
             return -1;
         }
-        std::size_t count = std::min({size, chunk_, bytes_.size() - at_});
+        std::size_t chunk = chunks_.empty() ? chunk_
+                            : static_cast<std::size_t>(reads_) <= chunks_.size()
+                                ? chunks_[static_cast<std::size_t>(reads_) - 1]
+                                : chunks_.back();
+        std::size_t count = std::min({size, chunk, bytes_.size() - at_});
         std::memcpy(buffer, bytes_.data() + at_, count);
         at_ += count;
         return static_cast<long>(count);
@@ -87,8 +94,9 @@ class StringInput : public platform::InputFile {
 
   private:
     std::string bytes_;
-    std::size_t chunk_;
-    int failAt_;
+    std::size_t chunk_ = 0;
+    std::vector<std::size_t> chunks_;
+    int failAt_ = 0;
     int reads_ = 0;
     std::size_t at_ = 0;
 };
@@ -125,6 +133,45 @@ TEST(Installer, LongLinesAreRelayedInPiecesWithTheSameBytes) {
             }
             EXPECT_EQ(expected, err.str()) << length << " + " << std::strlen(tail);
         }
+    }
+}
+
+// Reads that end or begin at awkward places, around the 64 KiB the relay
+// holds at a time: the bytes relayed are those of the whole text, and the
+// relay is complete only where nothing stood behind a byte 26.
+TEST(Installer, RelaySamplesAcrossReads) {
+    const std::size_t piece = 64 * 1024;
+    const std::string full(piece - 1, 'a');
+    struct Case {
+        std::string log;
+        std::vector<std::size_t> reads;
+        std::string relayed;
+        bool complete;
+    } cases[] = {
+        // A lone CR ends a full read; what follows decides it.
+        {full + "\rb\n", {piece}, full + "\rb\n", true},
+        {full + "\r\nb", {piece}, full + "\nb\n", true},
+        // A byte 26 ends a read, with or without more behind it.
+        {"abc\x1a", {4}, "abc\n", true},
+        {"abc\x1a"
+         "more\n",
+         {4},
+         "abc\n",
+         false},
+        // A short read, then a long one.
+        {"x\n" + full + "\n", {1, piece}, "x\n" + full + "\n", true},
+        // The last read holds only the line feed.
+        {full + "a\n", {piece, 1}, full + "a\n", true},
+        {full + "a\n", {piece}, full + "a\n", true},
+        // A last line of one byte without a line feed.
+        {"one\nx", {4}, "one\nx\n", true},
+        {"x", {1}, "x\n", true},
+    };
+    for (const Case& c : cases) {
+        StringInput in(c.log, c.reads);
+        std::ostringstream err;
+        EXPECT_EQ(c.complete, relayLog(in, err)) << c.log.size();
+        EXPECT_EQ(c.relayed, err.str()) << c.log.size();
     }
 }
 
