@@ -434,12 +434,12 @@ TEST_F(Run, KilledProgramTakesItsSetupAlong) {
         Outcome killed = bench.runKilledWhen(
             {setup, "/D=" + win("app")},
             withLog("half way\n", {{"QIX_SETUP_RECORD", win("record.txt")},
-                                   {"QIX_SETUP_SLEEP_MS", "3000"},
+                                   {"QIX_SETUP_SLEEP_MS", "1500"},
                                    {"QIX_SETUP_MARKER", "never"},
                                    {"QIX_SETUP_DONE", win("setup-done")}}),
             [&] { return !listDir(linux("app")).empty(); }, signal);
         EXPECT_EQ(signal == SIGINT ? 255 : -1, killed.exitCode) << describe(killed);
-        std::this_thread::sleep_for(std::chrono::seconds(4));
+        std::this_thread::sleep_for(std::chrono::seconds(2));
         EXPECT_FALSE(exists(done)) << "the setup ran on after the program ended, signal " << signal;
         std::string log = logPathIn(recorded());
         EXPECT_EQ(Names{log.substr(log.rfind('\\') + 1)}, listDir(linux("app"))) << signal;

@@ -6,7 +6,8 @@
 //   QIX_SETUP_MARKER   "now" (default), "never", or milliseconds after exit
 //   QIX_SETUP_SLEEP_MS pause before exiting
 //   QIX_SETUP_EXIT     exit code (default 0)
-//   QIX_SETUP_CRASH    when set, dies of an access violation instead
+//   QIX_SETUP_CRASH    when set, dies of an access violation at the end, its
+//                      log and marker written, instead of returning
 //   QIX_SETUP_HOLD_LOG_MS, QIX_SETUP_HOLD_MARKER_MS
 //                      a child process holds the log or the marker open,
 //                      sharing nothing, for that long after the setup ends
@@ -55,9 +56,6 @@ int main(int argc, char** argv) {
     if (!record.empty()) {
         writeFile(record, raw);
     }
-    if (!environment("QIX_SETUP_CRASH", "").empty()) {
-        crash();
-    }
     SetupSwitches switches = parseSetupSwitches(raw);
     std::string logSource = environment("QIX_SETUP_LOG", "");
     if (!logSource.empty() && !switches.logPath.empty()) {
@@ -92,6 +90,9 @@ int main(int argc, char** argv) {
     std::string done = environment("QIX_SETUP_DONE", "");
     if (!done.empty()) {
         writeFile(done, "");
+    }
+    if (!environment("QIX_SETUP_CRASH", "").empty()) {
+        crash();
     }
     return std::atoi(environment("QIX_SETUP_EXIT", "0").c_str());
 }
