@@ -161,26 +161,30 @@ int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, s
         }
     }
     std::ostream recorded(record ? static_cast<std::streambuf*>(record.get()) : err.rdbuf());
-    int exitCode = failed;
-    if (resolveInstallDir(options.directory, recorded)) {
-        LaunchResult launch = launchSetup(options, recorded);
-        if (launch.setup) {
-            int status = launch.setup->waitForExit();
-            // The wait runs whatever the setup returned, so marker and log are
-            // always cleaned up. Until it ends, a killed program takes the
-            // setup's whole process tree with it; a normal end lets what the
-            // setup started on purpose live on.
-            LogOutcome log = waitForSetupAndRelayLog(launch.logPath, recorded);
-            launch.setup->release();
-            exitCode = runExitCode(options, true, status, log != LogOutcome::kNoLog);
+    // Every end from here on closes the record; a run asked to keep one is no
+    // success when it could not.
+    auto end = [&](int exitCode) {
+        if (record && !record->finish(exitCode) && exitCode == kExitSuccess) {
+            err << "Can not write log " << options.runLog << std::endl;
+            return failed;
         }
+        return exitCode;
+    };
+    if (!resolveInstallDir(options.directory, recorded)) {
+        return end(failed);
     }
-    if (record && !record->finish(exitCode) && exitCode == kExitSuccess) {
-        // The record was asked for: a run whose record is incomplete is no success.
-        err << "Can not write log " << options.runLog << std::endl;
-        exitCode = failed;
+    LaunchResult launch = launchSetup(options, recorded);
+    if (!launch.setup) {
+        return end(failed);
     }
-    return exitCode;
+    int status = launch.setup->waitForExit();
+    // The wait runs whatever the setup returned, so marker and log are always
+    // cleaned up. Until it ends, a killed program takes the setup's whole
+    // process tree with it; a normal end lets what the setup started on
+    // purpose live on.
+    LogOutcome log = waitForSetupAndRelayLog(launch.logPath, recorded);
+    launch.setup->release();
+    return end(runExitCode(options, true, status, log != LogOutcome::kNoLog));
 }
 
 int runExitCode(const RunOptions& options, bool setupRan, int setupStatus, bool logLeft) {
