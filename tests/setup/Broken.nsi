@@ -73,6 +73,7 @@ Function .onInit
     ${If} $Broken == elsewhere
       FileOpen $0 "$QixLog.ready" w
       FileClose $0
+      SetErrorLevel 0
       Quit
     ${EndIf}
     ${QixText} $1 "Broken is already installed in $0" "Broken ist bereits installiert in $0"
