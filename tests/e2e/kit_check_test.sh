@@ -30,7 +30,7 @@ unchecked|unusable|1|FAIL  unusable: broken.txt in the way /L=e:
 abort|unusable|1|FAIL  unusable: broken.txt in the way /L=e: the log says that it failed, not why
 nomessage|person|1|FAIL  person: 
 outside|late|1|FAIL  reference: wrote outside the directory: C:\Program Files\Broken
-subfolder|late|1|FAIL  reference: registered outside the directory
+subfolder|late|1|FAIL  reference: ended with -1, reporting: Broken: installed into
 sectionoff|late|1|FAIL  reference: installed only its uninstaller
 shortcut|late|1|FAIL  reference: made a desktop shortcut under /DS=0
 language|forms|0|CANNOT  forms, language: 

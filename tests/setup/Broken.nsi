@@ -5,6 +5,10 @@
 ; what it installs. QIX_BROKEN=restart, errorlevel or quitkit make it do what
 ; the kit must report for it: ask for a restart, set exit code 5, end early.
 ; QIX_BROKEN=speaks is sound too: a child program it runs prints a line.
+; QIX_BROKEN=multiuser, single, prerequisite, reboot, folder and tree use the
+; kit where a real installer goes wrong: a directory changed before QixInit,
+; a second setup, a prerequisite's failure and its restart, a folder and a
+; tree that cannot be written.
 Unicode true
 Target amd64-unicode
 !addincludedir "..\..\setup-kit"
@@ -45,10 +49,19 @@ Function .onInit
     SetErrorLevel 2
     Quit
   ${EndIf}
+  ${If} $Broken == multiuser
+    ; As MultiUser.nsh does before the kit can look.
+    StrCpy $INSTDIR "$PROGRAMFILES64\Broken"
+  ${EndIf}
   ; Without ${QixInit} the directory goes unchecked.
   ${If} $Broken != cut
     ${QixInit}
   ${EndIf}
+  ${If} $Broken == single
+    ; Another setup of the same name, as if it ran already.
+    System::Call 'kernel32::CreateMutexW(p 0, i 0, w "QixBrokenSetup") p .r0'
+  ${EndIf}
+  ${QixSingleSetup} "QixBrokenSetup"
   ${If} ${FileExists} "$INSTDIR\broken.ini"
     ${If} $Broken == quit
       Quit
@@ -134,6 +147,18 @@ Section
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
   ${QixCheckWrite} "HKLM\${UNINSTALL_KEY}"
+  ${If} $Broken == prerequisite
+    ${QixExecWait} '"$SYSDIR\cmd.exe" /c exit 1603' "the prerequisite"
+  ${ElseIf} $Broken == reboot
+    ${QixExecWait} '"$SYSDIR\cmd.exe" /c exit 3010' "the prerequisite"
+  ${ElseIf} $Broken == folder
+    FileOpen $0 "$INSTDIR\data" w
+    FileClose $0
+    ${QixCreateDirectory} "$INSTDIR\data"
+  ${ElseIf} $Broken == tree
+    CreateDirectory "$INSTDIR\setup_host.h"
+    ${QixFileTree} "*.h"
+  ${EndIf}
   ${If} $Broken == speaks
     ExecWait '"$SYSDIR\cmd.exe" /c echo Broken: a child program speaks'
   ${ElseIf} $Broken == late
@@ -158,6 +183,9 @@ Section
 SectionEnd
 
 Section "Uninstall"
+  ; The kit's macros in the uninstaller.
+  ${QixText} $0 "Removing Broken" "Broken wird entfernt"
+  DetailPrint $0
   SetShellVarContext all
   Delete "$DESKTOP\Broken.lnk"
   RMDir /r "$PROGRAMFILES64\Broken"
