@@ -139,7 +139,13 @@ AllowRootDirInstall true
 ; write `what`. A silent run goes on after a failed write otherwise.
 !macro QixCheckWrite what
   ${If} ${Errors}
-    ${QixText} $QixScratch "$(^Name): cannot write ${what}" "$(^Name): Schreiben nicht möglich: ${what}"
+    !ifdef __UNINSTALL__
+      ${QixText} $QixScratch "$(^Name): cannot write ${what}" "$(^Name): Schreiben nicht möglich: ${what}"
+    !else
+      Push `${what}`
+      Call QixCannotWrite
+      Pop $QixScratch
+    !endif
     ${QixAbort} $QixScratch
   ${EndIf}
 !macroend
@@ -488,6 +494,24 @@ Function QixAppendLine
   Pop $0
 FunctionEnd
 
+; The report of a failed write, with its cause when the disk is full.
+Function QixCannotWrite
+  Exch $0
+  Push $1
+  StrCpy $1 1048576
+  System::Call 'kernel32::GetDiskFreeSpaceExW(w $INSTDIR, *l .r1, p 0, p 0)'
+  System::Int64Op $1 < 1048576
+  Pop $1
+  ${If} $1 = 1
+    ${QixText} $0 "$(^Name): cannot write $0: the disk is full" \
+      "$(^Name): Schreiben nicht möglich: $0: Der Datenträger ist voll"
+  ${Else}
+    ${QixText} $0 "$(^Name): cannot write $0" "$(^Name): Schreiben nicht möglich: $0"
+  ${EndIf}
+  Pop $1
+  Exch $0
+FunctionEnd
+
 ; Creates the marker; a run without a log path shows what was reported
 ; instead (a silent one shows nothing and never waits).
 Function QixFinish
@@ -548,21 +572,14 @@ Function .onInstFailed
   !endif
   ${If} $QixReported == ""
   ${AndIf} $QixWriting != ""
-    ; The engine aborted inside a File, as it does on a full disk.
+    ; The engine aborted inside a File, as it does on a full disk. The part
+    ; it wrote goes, or the log would find no room either.
+    Delete $QixWriting
     Push $0
-    Push $1
-    StrCpy $1 -1
-    System::Call 'kernel32::GetDiskFreeSpaceExW(w $INSTDIR, *l .r1, p 0, p 0)'
-    System::Int64Op $1 < 1048576
-    Pop $1
-    ${If} $1 = 1
-      ${QixText} $0 "$(^Name): cannot write $QixWriting: the disk is full" \
-        "$(^Name): Schreiben nicht möglich: $QixWriting: Der Datenträger ist voll"
-    ${Else}
-      ${QixText} $0 "$(^Name): cannot write $QixWriting" "$(^Name): Schreiben nicht möglich: $QixWriting"
-    ${EndIf}
+    Push $QixWriting
+    Call QixCannotWrite
+    Pop $0
     ${QixReport} $0
-    Pop $1
     Pop $0
   ${ElseIf} $QixReported == ""
     Push $0
