@@ -8,10 +8,16 @@
 ; "g" or "") and $QixShortcut ("true", "false" or ""), pick a text by language
 ; with ${QixText} $var "English" "Deutsch", report with ${QixReport} "text",
 ; stop with ${QixAbort} "text" (in .onInit or a section) or ${QixQuit} "text"
-; (anywhere), install with ${QixFile} "source" "target" and check other
-; writes with ${QixCheckWrite} "what" or ${QixWriteINIStr}. Never Abort in
-; .onInit nor Quit anywhere yourself: no callback runs after them, so nothing
-; would create the marker.
+; (anywhere), install with ${QixFile} "source" "target", ${QixFileTree}
+; "source", ${QixSetOutPath} and ${QixCreateDirectory} "directory", run a
+; program with ${QixExecWait} "command" "what", and check other writes with
+; ${QixCheckWrite} "what" or ${QixWriteINIStr}. ${QixSingleSetup} "name"
+; refuses a second setup while one runs, ${QixShortcutSection} ${section}
+; follows /DS, ${QixUninstallOld} removes an older version, and
+; ${QixCheckInstDir} checks that $INSTDIR is still the directory given. The
+; same macros work in the uninstaller, where they report in a message box.
+; Never Abort in .onInit nor Quit anywhere yourself: no callback runs after
+; them, so nothing would create the marker.
 ; The kit defines .onInstSuccess, .onInstFailed and .onGUIEnd; for code of your
 ; own there, !define QIX_ON_INST_SUCCESS, QIX_ON_INST_FAILED or QIX_ON_GUI_END
 ; as a function's name before the !include. A restart that the installation
@@ -23,6 +29,7 @@
 
 !include FileFunc.nsh
 !include LogicLib.nsh
+!include Sections.nsh
 
 Var QixLog
 Var QixLanguage
@@ -32,6 +39,10 @@ Var QixReported
 Var QixLineLength
 Var QixUnshown
 Var QixScratch
+Var QixLogPath
+Var QixMarkerPath
+Var QixDirectory
+Var QixWriting
 
 !define QixInit "!insertmacro QixInit"
 !define QixText "!insertmacro QixText"
@@ -41,6 +52,14 @@ Var QixScratch
 !define QixCheckWrite "!insertmacro QixCheckWrite"
 !define QixFile "!insertmacro QixFile"
 !define QixWriteINIStr "!insertmacro QixWriteINIStr"
+!define QixFileTree "!insertmacro QixFileTree"
+!define QixSetOutPath "!insertmacro QixSetOutPath"
+!define QixCreateDirectory "!insertmacro QixCreateDirectory"
+!define QixExecWait "!insertmacro QixExecWait"
+!define QixSingleSetup "!insertmacro QixSingleSetup"
+!define QixShortcutSection "!insertmacro QixShortcutSection"
+!define QixUninstallOld "!insertmacro QixUninstallOld"
+!define QixCheckInstDir "!insertmacro QixCheckInstDir"
 
 ; What of the command line an NSIS string can hold; the rest is cut off.
 !define /math QIX_MAX_LINE ${NSIS_MAX_STRLEN} - 1
@@ -63,17 +82,34 @@ AllowRootDirInstall true
 ; Puts into `var` the English or the German text: by /L, or without /L by the
 ; installer's language. Unlike $(...), it speaks the right language in .onInit.
 !macro QixText var english german
-  Push `${german}`
-  Push `${english}`
-  Call QixPickText
-  Pop ${var}
+  !ifdef __UNINSTALL__
+    ; The uninstaller gets no /L: its language decides. (The installer's line
+    ; length serves as scratch, so that the texts may name $QixScratch.)
+    IntOp $QixLineLength $LANGUAGE & 0x3ff
+    ${If} $QixLineLength = 7
+      StrCpy ${var} `${german}`
+    ${Else}
+      StrCpy ${var} `${english}`
+    ${EndIf}
+  !else
+    Push `${german}`
+    Push `${english}`
+    Call QixPickText
+    Pop ${var}
+  !endif
 !macroend
 
 ; Appends one line to the log, creating the log at the first report. Without
 ; a log path (a person started the installer) the lines are shown at the end.
 !macro QixReport text
-  Push `${text}`
-  Call QixAppendLine
+  !ifdef __UNINSTALL__
+    ; Nobody relays an uninstaller's log: a person sees the text, a silent run
+    ; its exit code.
+    MessageBox MB_OK|MB_ICONSTOP `${text}` /SD IDOK
+  !else
+    Push `${text}`
+    Call QixAppendLine
+  !endif
 !macroend
 
 ; Reports `text`, creates the marker and ends the installer with code 2. In
@@ -81,7 +117,9 @@ AllowRootDirInstall true
 ; section the Abort leads to .onInstFailed.
 !macro QixAbort text
   ${QixReport} `${text}`
-  Call QixFinish
+  !ifndef __UNINSTALL__
+    Call QixFinish
+  !endif
   SetErrorLevel 2
   Abort
 !macroend
@@ -90,7 +128,9 @@ AllowRootDirInstall true
 ; callback runs after it, so nothing that .onInstFailed would do happens.
 !macro QixQuit text
   ${QixReport} `${text}`
-  Call QixFinish
+  !ifndef __UNINSTALL__
+    Call QixFinish
+  !endif
   SetErrorLevel 2
   Quit
 !macroend
@@ -99,7 +139,13 @@ AllowRootDirInstall true
 ; write `what`. A silent run goes on after a failed write otherwise.
 !macro QixCheckWrite what
   ${If} ${Errors}
-    ${QixText} $QixScratch "$(^Name): cannot write ${what}" "$(^Name): Schreiben nicht möglich: ${what}"
+    !ifdef __UNINSTALL__
+      ${QixText} $QixScratch "$(^Name): cannot write ${what}" "$(^Name): Schreiben nicht möglich: ${what}"
+    !else
+      Push `${what}`
+      Call QixCannotWrite
+      Pop $QixScratch
+    !endif
     ${QixAbort} $QixScratch
   ${EndIf}
 !macroend
@@ -107,8 +153,117 @@ AllowRootDirInstall true
 ; File, checked: installs `source` as `target` (a full path), or fails.
 !macro QixFile source target
   ClearErrors
+  ; On a full disk the engine aborts inside File; .onInstFailed then names the file.
+  StrCpy $QixWriting `${target}`
   File `/oname=${target}` `${source}`
+  StrCpy $QixWriting ""
   ${QixCheckWrite} `${target}`
+!macroend
+
+; File /r, checked: installs the tree `source` (a pattern, as File /r takes it)
+; into $OUTDIR, or fails when any file of it could not be written.
+!macro QixFileTree source
+  ClearErrors
+  StrCpy $QixWriting $OUTDIR
+  File /r `${source}`
+  StrCpy $QixWriting ""
+  ${QixCheckWrite} $OUTDIR
+!macroend
+
+; SetOutPath, checked: the engine goes on when it cannot create the folder.
+!macro QixSetOutPath directory
+  ClearErrors
+  SetOutPath `${directory}`
+  ${IfNot} ${FileExists} `${directory}\*.*`
+    SetErrors
+  ${EndIf}
+  ${QixCheckWrite} `${directory}`
+!macroend
+
+; CreateDirectory, checked.
+!macro QixCreateDirectory directory
+  ClearErrors
+  CreateDirectory `${directory}`
+  ${IfNot} ${FileExists} `${directory}\*.*`
+    SetErrors
+  ${EndIf}
+  ${QixCheckWrite} `${directory}`
+!macroend
+
+; ExecWait, checked: runs `command` (a prerequisite's setup, sc.exe) and maps
+; its exit code: 0 goes on, 3010 and 1641 (a restart is due) set the restart
+; flag, anything else ends the installation with a report naming `what`.
+!macro QixExecWait command what
+  ClearErrors
+  ExecWait `${command}` $QixScratch
+  ${If} ${Errors}
+    ${QixText} $QixScratch "$(^Name): cannot start ${what}" "$(^Name): ${what} kann nicht gestartet werden"
+    ${QixAbort} $QixScratch
+  ${ElseIf} $QixScratch = 3010
+  ${OrIf} $QixScratch = 1641
+    SetRebootFlag true
+  ${ElseIf} $QixScratch <> 0
+    ${QixText} $QixScratch "$(^Name): ${what} ended with exit code $QixScratch" \
+      "$(^Name): ${what} endete mit dem Exit-Code $QixScratch"
+    ${QixAbort} $QixScratch
+  ${EndIf}
+!macroend
+
+; Refuses to run while another setup holding the same `name` runs (in .onInit,
+; after ${QixInit}); the name is held until this setup ends.
+!macro QixSingleSetup name
+  System::Call 'kernel32::CreateMutexW(p 0, i 0, w "${name}") p ?e'
+  Pop $QixScratch
+  ${If} $QixScratch = 183
+    ${QixText} $QixScratch "$(^Name): another setup is running; try again when it has ended" \
+      "$(^Name): Ein anderes Setup läuft; bitte erneut versuchen, wenn es beendet ist"
+    ${QixAbort} $QixScratch
+  ${EndIf}
+!macroend
+
+; Selects `section` (its index, ${name} of a named section) with /DStrue and
+; deselects it with /DSfalse; without /DS the section keeps its default.
+!macro QixShortcutSection section
+  ${If} $QixShortcut == "true"
+    !insertmacro SelectSection ${section}
+  ${ElseIf} $QixShortcut == "false"
+    !insertmacro UnselectSection ${section}
+  ${EndIf}
+!macroend
+
+; Removes an older version through its NSIS uninstaller in `directory` and
+; checks that it went: run in place (_?=), the uninstaller waits for itself,
+; and leaves only itself behind, which this removes.
+!macro QixUninstallOld uninstaller directory
+  ClearErrors
+  ExecWait `"${uninstaller}" /S _?=${directory}` $QixScratch
+  ${If} ${Errors}
+  ${OrIf} $QixScratch <> 0
+    StrCpy $QixScratch ""
+  ${Else}
+    Delete `${uninstaller}`
+    RMDir `${directory}`
+    ${If} ${FileExists} `${uninstaller}`
+      StrCpy $QixScratch ""
+    ${EndIf}
+  ${EndIf}
+  ${If} $QixScratch == ""
+    ${QixText} $QixScratch "$(^Name): cannot remove the older version in ${directory}" \
+      "$(^Name): Die ältere Version in ${directory} kann nicht entfernt werden"
+    ${QixAbort} $QixScratch
+  ${EndIf}
+!macroend
+
+; In the last section: ends with a report when $INSTDIR is no longer the
+; directory given (a script that changed it installed elsewhere). The kit
+; checks it after a successful installation too, but can then only report.
+!macro QixCheckInstDir
+  ${If} $QixDirectory != ""
+  ${AndIf} $QixDirectory != $INSTDIR
+    ${QixText} $QixScratch "$(^Name): installed into $INSTDIR, not into the directory given, $QixDirectory" \
+      "$(^Name): in $INSTDIR installiert, nicht in das angegebene Verzeichnis $QixDirectory"
+    ${QixAbort} $QixScratch
+  ${EndIf}
 !macroend
 
 ; WriteINIStr, checked: Wine writes past 250 characters of path to a file of
@@ -137,9 +292,11 @@ AllowRootDirInstall true
 Function QixReadOptions
   ${If} $QixOptionsRead == ""
     StrCpy $QixOptionsRead 1
+    StrCpy $QixWriting ""
     Push $0
     Push $1
     Push $2
+    Push $3
     ${GetParameters} $0
     ClearErrors
     ; "/L" alone would also match "/LOG": look for each whole switch.
@@ -169,6 +326,7 @@ Function QixReadOptions
     StrCpy $1 '/LOG"'
     System::Call 'shlwapi::StrStrW(p r0, w r1) p .r0'
     StrCpy $QixLog ""
+    StrCpy $QixLogPath 0
     ${If} $0 P<> 0
       IntPtrOp $0 $0 + 10
       StrCpy $1 '"'
@@ -176,14 +334,39 @@ Function QixReadOptions
       ${If} $1 P<> 0
         IntPtrOp $1 $1 - $0
         IntPtrOp $1 $1 / 2
-        IntOp $1 $1 + 1
-        ${If} $1 <= ${NSIS_MAX_STRLEN}
-          System::Call 'kernel32::lstrcpynW(w .r2, p r0, i r1)'
+        ; The log and the marker are written through the whole path, which
+        ; may be longer than an NSIS string: in the long form (\\?\) when it
+        ; is a drive path, held in memory, with room for ".ready".
+        IntOp $2 $1 + 11
+        IntOp $2 $2 * 2
+        System::Alloc $2
+        Pop $QixLogPath
+        System::Alloc $2
+        Pop $QixMarkerPath
+        System::Call '*$0(&w2 .r2)'
+        StrCpy $2 $2 1 1
+        ${If} $2 == ":"
+          StrCpy $2 "\\?\"
+        ${Else}
+          StrCpy $2 ""
+        ${EndIf}
+        System::Call 'kernel32::lstrcpyW(p $QixLogPath, w r2)'
+        StrLen $2 $2
+        IntOp $2 $2 * 2
+        IntPtrOp $2 $QixLogPath + $2
+        IntOp $3 $1 + 1
+        System::Call 'kernel32::lstrcpynW(p r2, p r0, i r3)'
+        System::Call 'kernel32::lstrcpyW(p $QixMarkerPath, p $QixLogPath)'
+        StrCpy $2 ".ready"
+        System::Call 'kernel32::lstrcatW(p $QixMarkerPath, w r2)'
+        ${If} $3 <= ${NSIS_MAX_STRLEN}
+          System::Call 'kernel32::lstrcpynW(w .r2, p r0, i r3)'
           StrCpy $QixLog $2
         ${EndIf}
       ${EndIf}
     ${EndIf}
     ClearErrors
+    Pop $3
     Pop $2
     Pop $1
     Pop $0
@@ -241,8 +424,30 @@ Function QixCheckDirectory
     ${Else}
       StrCpy $2 $0
     ${EndIf}
+    StrCpy $QixDirectory $2
     ${If} $2 != $INSTDIR
-      ${QixText} $QixScratch "$(^Name): cannot install into $0" "$(^Name): Installation nicht möglich in $0"
+      ; The engine swaps only a directory it cannot take: no drive path, a
+      ; drive it cannot see, a character no name holds, a trailing blank.
+      ; Any other difference is the script's, before QixInit.
+      StrCpy $1 $2 "" 2
+      System::Call 'shlwapi::StrCSpnW(w r1, w "/*?<>|:") i .r1'
+      StrLen $QixScratch $2
+      IntOp $QixScratch $QixScratch - 2
+      ${If} $1 < $QixScratch
+      ${OrIfNot} ${FileExists} "$2\*.*"
+      ${OrIf} $2 == ""
+        ${QixText} $QixScratch "$(^Name): cannot install into $0" "$(^Name): Installation nicht möglich in $0"
+      ${Else}
+        StrCpy $1 $2 1 -1
+        StrCpy $QixScratch $2 1 1
+        ${If} $1 == " "
+        ${OrIf} $QixScratch != ":"
+          ${QixText} $QixScratch "$(^Name): cannot install into $0" "$(^Name): Installation nicht möglich in $0"
+        ${Else}
+          ${QixText} $QixScratch "$(^Name): the installer changed its directory from $2 to $INSTDIR before QixInit, which must come first in .onInit" \
+            "$(^Name): Das Installationsprogramm hat sein Verzeichnis vor QixInit von $2 in $INSTDIR geändert; QixInit muss in .onInit zuerst kommen"
+        ${EndIf}
+      ${EndIf}
       ${QixAbort} $QixScratch
     ${EndIf}
   ${EndIf}
@@ -261,16 +466,15 @@ Function QixAppendLine
   Push $4
   Call QixReadOptions
   StrCpy $QixReported 1
-  ${If} $QixLog == ""
+  ${If} $QixLogPath P= 0
     ${If} $QixUnshown != ""
       StrCpy $QixUnshown "$QixUnshown$\r$\n"
     ${EndIf}
     StrCpy $QixUnshown "$QixUnshown$0"
   ${Else}
-    ClearErrors
-    FileOpen $1 $QixLog a
-    ${IfNot} ${Errors}
-      FileSeek $1 0 END
+    ; FILE_APPEND_DATA, shared for reading, OPEN_ALWAYS.
+    System::Call 'kernel32::CreateFileW(p $QixLogPath, i 4, i 3, p 0, i 4, i 0x80, p 0) p .r1'
+    ${If} $1 P<> -1
       StrCpy $0 "$0$\r$\n"
       System::Call 'kernel32::WideCharToMultiByte(i 65001, i 0, w r0, i -1, p 0, i 0, p 0, p 0) i .r2'
       System::Alloc $2
@@ -279,7 +483,7 @@ Function QixAppendLine
       IntOp $2 $2 - 1
       System::Call 'kernel32::WriteFile(p r1, p r3, i r2, *i .r4, p 0)'
       System::Free $3
-      FileClose $1
+      System::Call 'kernel32::CloseHandle(p r1)'
     ${EndIf}
   ${EndIf}
   ClearErrors
@@ -290,14 +494,35 @@ Function QixAppendLine
   Pop $0
 FunctionEnd
 
+; The report of a failed write, with its cause when the disk is full.
+Function QixCannotWrite
+  Exch $0
+  Push $1
+  StrCpy $1 1048576
+  System::Call 'kernel32::GetDiskFreeSpaceExW(w $INSTDIR, *l .r1, p 0, p 0)'
+  System::Int64Op $1 < 1048576
+  Pop $1
+  ${If} $1 = 1
+    ${QixText} $0 "$(^Name): cannot write $0: the disk is full" \
+      "$(^Name): Schreiben nicht möglich: $0: Der Datenträger ist voll"
+  ${Else}
+    ${QixText} $0 "$(^Name): cannot write $0" "$(^Name): Schreiben nicht möglich: $0"
+  ${EndIf}
+  Pop $1
+  Exch $0
+FunctionEnd
+
 ; Creates the marker; a run without a log path shows what was reported
 ; instead (a silent one shows nothing and never waits).
 Function QixFinish
   Call QixReadOptions
-  ${If} $QixLog != ""
+  ${If} $QixLogPath P<> 0
     Push $0
-    FileOpen $0 "$QixLog.ready" w
-    FileClose $0
+    ; GENERIC_WRITE, CREATE_ALWAYS.
+    System::Call 'kernel32::CreateFileW(p $QixMarkerPath, i 0x40000000, i 3, p 0, i 2, i 0x80, p 0) p .r0'
+    ${If} $0 P<> -1
+      System::Call 'kernel32::CloseHandle(p r0)'
+    ${EndIf}
     Pop $0
   ${ElseIf} $QixUnshown != ""
     MessageBox MB_OK|MB_ICONSTOP $QixUnshown /SD IDOK
@@ -312,6 +537,14 @@ Function .onInstSuccess
     Call ${QIX_ON_INST_SUCCESS}
   !endif
   Push $0
+  ; A script that changed $INSTDIR in a section installed elsewhere.
+  ${If} $QixDirectory != ""
+  ${AndIf} $QixDirectory != $INSTDIR
+    ${QixText} $0 "$(^Name): installed into $INSTDIR, not into the directory given, $QixDirectory" \
+      "$(^Name): in $INSTDIR installiert, nicht in das angegebene Verzeichnis $QixDirectory"
+    ${QixReport} $0
+    SetErrorLevel 2
+  ${EndIf}
   !ifndef QIX_RESTART_SUCCEEDS
     ${If} ${RebootFlag}
       ${QixText} $0 "$(^Name): the installation into $INSTDIR needs a restart to complete" \
@@ -338,6 +571,17 @@ Function .onInstFailed
     Call ${QIX_ON_INST_FAILED}
   !endif
   ${If} $QixReported == ""
+  ${AndIf} $QixWriting != ""
+    ; The engine aborted inside a File, as it does on a full disk. The part
+    ; it wrote goes, or the log would find no room either.
+    Delete $QixWriting
+    Push $0
+    Push $QixWriting
+    Call QixCannotWrite
+    Pop $0
+    ${QixReport} $0
+    Pop $0
+  ${ElseIf} $QixReported == ""
     Push $0
     ${QixText} $0 "$(^Name): the installation into $INSTDIR failed" \
       "$(^Name): Die Installation in $INSTDIR ist fehlgeschlagen"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The setup kit's checker on the broken installer, once per mistake, with only
-# the group of cases that can see it: fails unless that case fails.
+# the group of cases that can see it: fails unless that case gets its verdict
+# (and the checker its exit code). Then once with the product installed in the
+# prefix beforehand, which the checker must refuse to judge.
 # Usage: kit_check_test.sh CHECKER PROGRAM BROKEN_SETUP
 set -uo pipefail
 check=$1
@@ -8,24 +10,56 @@ program=$2
 setup=$3
 
 missed=0
-while IFS='|' read -r mistake group case; do
+while IFS='|' read -r mistake group status verdict; do
   output=$(QIX_BROKEN=$mistake "$check" -c "$group" "$program" "$setup")
-  status=$?
-  if [ $status -eq 1 ] && grep -qF "FAIL  $case: " <<<"$output"; then
-    echo "found $mistake: $(grep -F "FAIL  $case: " <<<"$output" | head -n 1)"
+  code=$?
+  if [ $code -eq "$status" ] && grep -qF "$verdict" <<<"$output"; then
+    echo "found $mistake: $(grep -F "$verdict" <<<"$output" | head -n 1)"
   else
-    echo "MISSED $mistake (exit $status): expected FAIL  $case" >&2
+    echo "MISSED $mistake (exit $code): expected exit $status and $verdict" >&2
     printf '%s\n' "$output" >&2
     missed=1
   fi
 done <<'MISTAKES'
-cut|long|long directory of 520 characters
-ini|long|long directory of 300 characters
-exitcode|forms|forms /L=e /DS=1
-quit|again|again: a second one /L=e
-english|again|again: language of the refusal
-unchecked|unusable|unusable: broken.txt in the way /L=e
-abort|unusable|unusable: broken.txt in the way /L=g
-nomessage|person|person
+cut|long|1|FAIL  long directory of 520 characters: 
+ini|long|1|FAIL  long directory of 300 characters: 
+exitcode|forms|1|FAIL  forms /L=e /DS=1: 
+quit|again|1|FAIL  again: a second one /L=e: 
+english|again|1|FAIL  again: language of the refusal: 
+unchecked|unusable|1|FAIL  unusable: broken.txt in the way /L=e: 
+abort|unusable|1|FAIL  unusable: broken.txt in the way /L=e: the log says that it failed, not why
+nomessage|person|1|FAIL  person: 
+outside|late|1|FAIL  reference: wrote outside the directory: C:\Program Files\Broken
+subfolder|late|1|FAIL  reference: ended with -1, reporting: Broken: installed into
+sectionoff|late|1|FAIL  reference: installed only its uninstaller
+shortcut|late|1|FAIL  reference: made a desktop shortcut under /DS=0
+language|forms|0|CANNOT  forms, language: 
+elsewhere|again|1|FAIL  again: another directory /L=g: installed nothing
+late|late|1|FAIL  late: a log or marker appeared after its run had ended
+thirteenth|unusable|1|FAIL  unusable: more13.txt in the way
+nested|unusable|1|FAIL  unusable: doc/nested.txt in the way
+utf16|again|1|FAIL  again: a second one /L=e: its log holds zero bytes
+speaks|again|0|PASS  reference: ended with 0 in
 MISTAKES
+
+# Installed beforehand (the broken installer refuses then): no verdict, exit 2.
+. "$(dirname "$0")/../../scripts/lib.sh"
+"$WINE" "$setup" /S "/D=C:\\qix-check-installed" </dev/null >/dev/null 2>&1
+output=$("$check" -c again "$program" "$setup")
+code=$?
+if [ $code -eq 2 ] && grep -q "^qix-check: cannot check .*: Broken;" <<<"$output"; then
+  echo "refused to judge: $(tail -n 1 <<<"$output")"
+else
+  echo "MISSED the product installed beforehand (exit $code)" >&2
+  printf '%s\n' "$output" >&2
+  missed=1
+fi
+"$WINE" 'C:\qix-check-installed\Uninstall.exe' /S </dev/null >/dev/null 2>&1
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Broken'
+for _ in $(seq 100); do
+  "$WINE" reg query "$key" </dev/null >/dev/null 2>&1 || break
+  sleep 0.2
+done
+"$WINE" reg delete "$key" /f </dev/null >/dev/null 2>&1
+rm -rf "$WINEPREFIX/drive_c/qix-check-installed"
 exit $missed

@@ -362,12 +362,16 @@ TEST_F(Zev, KitExamplesRunAsReadmeShowsThem) {
 
 // What the engine would end with silently the kit reports, in the run's
 // language: a restart request, an exit code set without a report, an early
-// end from a section.
+// end from a section, a log path longer than an NSIS string, and what its
+// macros check.
 TEST_F(Zev, KitReportsWhatWouldOtherwiseBeLost) {
+    const std::string part(200, 'a');
     struct Case {
         std::string doing;
         std::string language;
         std::string err;
+        std::string directory = "";  // under the test's folder; a new one when empty
+        bool prefix = false;         // err is only the start of the line
     } cases[] = {
         {"restart", "/L=e", "Broken: the installation into DIR needs a restart to complete\n"},
         {"restart", "/L=g",
@@ -375,12 +379,31 @@ TEST_F(Zev, KitReportsWhatWouldOtherwiseBeLost) {
         {"errorlevel", "/L=e", "Broken: the installation into DIR ended with exit code 5\n"},
         {"errorlevel", "/L=g", "Broken: Die Installation in DIR endete mit dem Exit-Code 5\n"},
         {"quitkit", "/L=g", "Broken: vorzeitig beendet\n"},
+        {"", "/L=e", "Broken: the directory is too long: the setup's command line has ",
+         "long/" + part + "/" + part + "/" + part + "/" + part + "/" + part, true},
+        {"multiuser", "/L=e",
+         "Broken: the installer changed its directory from DIR to C:\\Program Files\\Broken "
+         "before QixInit, which must come first in .onInit\n"},
+        {"single", "/L=g",
+         "Broken: Ein anderes Setup l\xc3\xa4uft; bitte erneut versuchen, wenn es beendet ist\n"},
+        {"prerequisite", "/L=e", "Broken: the prerequisite ended with exit code 1603\n"},
+        {"reboot", "/L=e", "Broken: the installation into DIR needs a restart to complete\n"},
+        {"folder", "/L=e", "Broken: cannot write DIR\\data\n"},
+        {"tree", "/L=e", "Broken: cannot write DIR\n"},
+        {"subfolder", "/L=e",
+         "Broken: installed into DIR\\Broken, not into the directory given, DIR\n"},
     };
     std::string installer = linux("media/BrokenSetup.exe");
     fs::copy_file(QIX_WINDOWS_BUILD_DIR "/BrokenSetup.exe", installer);
+    const std::string brokenKey =
+        "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Broken";
     int round = 0;
     for (const Case& c : cases) {
-        std::string directory = "broken" + std::to_string(++round);
+        ++round;
+        std::string directory =
+            c.directory.empty() ? "broken" + std::to_string(round) : c.directory;
+        // It registers itself, and refuses while registered.
+        bench.runInCmd("reg delete " + brokenKey + " /f");
         std::vector<std::string> arguments{bench.hostPath(installer), "/D=" + win(directory),
                                            c.language, "/DS=0"};
         Outcome outcome;
@@ -388,14 +411,19 @@ TEST_F(Zev, KitReportsWhatWouldOtherwiseBeLost) {
             outcome = bench.run(arguments, {{"QIX_BROKEN", c.doing}});
         });
         std::string err = c.err;
-        std::size_t at = err.find("DIR");
-        if (at != std::string::npos) {
+        for (std::size_t at; (at = err.find("DIR")) != std::string::npos;) {
             err.replace(at, 3, win(directory));
         }
+        std::string said = outcome.out + outcome.err;
         EXPECT_EQ(255, outcome.exitCode) << c.doing;
-        EXPECT_EQ(bench.lines(err), outcome.out + outcome.err) << c.doing << c.language;
+        if (c.prefix) {
+            EXPECT_EQ(bench.lines(err), said.substr(0, bench.lines(err).size())) << c.doing;
+        } else {
+            EXPECT_EQ(bench.lines(err), said) << c.doing << c.language;
+        }
         EXPECT_LT(seconds, 3.0) << c.doing << ": the marker was not found at once";
     }
+    bench.runInCmd("reg delete " + brokenKey + " /f");
 }
 
 }  // namespace
