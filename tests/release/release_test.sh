@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # scripts/release as a user runs it: without a certificate, then with a
-# throwaway self-signed one. The zip holds the program, README and checksums
-# that match; packing twice gives the same zip; osslsigncode accepts the
+# throwaway self-signed one. The zip holds the program, README, the documents
+# it links to, in which every relative link resolves, and checksums that
+# match; packing twice gives the same zip; osslsigncode accepts the
 # signature against that certificate only; the signed program runs under Wine
 # as the unsigned one does; a wrong password fails the release.
 # Usage: release_test.sh SOURCE_DIR VERSION
@@ -37,18 +38,26 @@ run_help() {
 }
 
 release plain
-files=$(unzip -Z1 "$scratch/plain/$name.zip" | tr '\n' ' ')
-check "the zip holds the program, README and SHA256SUMS in one folder" \
-  '[ "$files" = "$name/Qix_Console_Installer.exe $name/README.md $name/SHA256SUMS " ]'
+unpacked=$scratch/plain/unpacked/$name
+files=$(unzip -Z1 "$scratch/plain/$name.zip")
+documents=$(cd "$unpacked" && find . -name '*.md' | sed 's|^\./||' | sort)
+check "the zip holds one folder with the program, README and SHA256SUMS" \
+  '[ -z "$(grep -v "^$name/" <<<"$files")" ] &&
+   for file in Qix_Console_Installer.exe README.md SHA256SUMS; do
+     grep -qx "$name/$file" <<<"$files" || exit 1
+   done'
 check "the unsigned program is the one built" \
-  'cmp -s "$scratch/plain/unpacked/$name/Qix_Console_Installer.exe" \
-     "$source_dir/build/windows/Qix_Console_Installer.exe"'
-check "README is the project's" \
-  'cmp -s "$scratch/plain/unpacked/$name/README.md" "$source_dir/README.md"'
-check "SHA256SUMS lists both files and matches them" \
-  '(cd "$scratch/plain/unpacked/$name" && sha256sum --strict -c SHA256SUMS >/dev/null) &&
-   [ "$(cut -d " " -f 3 "$scratch/plain/unpacked/$name/SHA256SUMS" | tr "\n" " ")" = \
-     "Qix_Console_Installer.exe README.md " ]'
+  'cmp -s "$unpacked/Qix_Console_Installer.exe" "$source_dir/build/windows/Qix_Console_Installer.exe"'
+check "every other file is the project's own" \
+  'for file in $files; do
+     file=${file#$name/}
+     case $file in Qix_Console_Installer.exe | SHA256SUMS) ;; *) cmp -s "$unpacked/$file" "$source_dir/$file" || exit 1 ;; esac
+   done'
+check "every relative link of the zip's documents resolves inside it" \
+  'bash "$source_dir/tests/docs/check_links.sh" "$unpacked" $documents'
+check "SHA256SUMS lists every other file and matches them" \
+  '(cd "$unpacked" && sha256sum --strict -c SHA256SUMS >/dev/null) &&
+   [ "$(cut -d " " -f 3 "$unpacked/SHA256SUMS")" = "$(grep -v "/SHA256SUMS$" <<<"$files" | sed "s|^$name/||")" ]'
 release again
 check "packing twice gives the same zip" 'cmp -s "$scratch/plain/$name.zip" "$scratch/again/$name.zip"'
 # Zip keeps times in steps of two seconds, rounding up.
@@ -56,8 +65,10 @@ epoch=$(git -C "$source_dir" log -1 --format=%ct)
 commit_time=$(TZ=UTC date -d "@$((epoch + epoch % 2))" +%Y%m%d.%H%M%S)
 entries=$(TZ=UTC zipinfo -T "$scratch/plain/$name.zip" |
   awk '$1 ~ /^-/ && NF == 8 { print $1, $7 }' | sort -u)
-check "every entry has mode 644 and the last commit's time" \
-  '[ "$entries" = "-rw-r--r-- $commit_time" ]'
+check "every entry has the last commit's time, and mode 644 or, for the kit's checker, 755" \
+  '[ "$entries" = "$(printf "%s\n" "-rw-r--r-- $commit_time" "-rwxr-xr-x $commit_time")" ] &&
+   [ "$(TZ=UTC zipinfo "$scratch/plain/$name.zip" | awk "\$1 ~ /^-rwx/ { print \$NF }")" = \
+     "$name/setup-kit/qix-check" ]'
 
 # A throwaway certificate for code signing, its key and the PFX that carries both.
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Qix throwaway signer" \
