@@ -1,5 +1,6 @@
 #include "installer.h"
 
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -163,7 +164,12 @@ int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, s
     std::ostream recorded(record ? static_cast<std::streambuf*>(record.get()) : err.rdbuf());
     // Every end from here on closes the record; a run asked to keep one is no
     // success when it could not.
+    if (record) {
+        platform::failWhenInterrupted(
+            failed, [&record, failed] { record->finish(failed, "interrupted, exit code"); });
+    }
     auto end = [&](int exitCode) {
+        platform::failWhenInterrupted(failed);
         if (record && !record->finish(exitCode) && exitCode == kExitSuccess) {
             err << "Can not write log " << options.runLog << std::endl;
             return failed;
@@ -232,9 +238,16 @@ std::unique_ptr<RunRecord> RunRecord::open(const std::string& path,
     return record;
 }
 
-bool RunRecord::finish(int exitCode) {
-    std::string line = utcNow() + " exit code " + std::to_string(exitCode) + "\n";
-    keep(line.data(), line.size());
+bool RunRecord::finish(int exitCode, const char* how) {
+    // Waited for a while only: a writer stuck on a full error stream must not
+    // keep an interrupted run from ending.
+    std::unique_lock<std::timed_mutex> hold(mutex_, std::chrono::seconds(1));
+    if (!hold || finished_) {
+        return false;
+    }
+    finished_ = true;
+    std::string line = utcNow() + " " + how + " " + std::to_string(exitCode) + "\n";
+    keepLocked(line.data(), line.size());
     if (!locked_) {
         file_->lock();
         locked_ = true;
@@ -266,6 +279,13 @@ int RunRecord::sync() {
 }
 
 void RunRecord::keep(const char* bytes, std::size_t count) {
+    std::lock_guard<std::timed_mutex> hold(mutex_);
+    if (!finished_) {
+        keepLocked(bytes, count);
+    }
+}
+
+void RunRecord::keepLocked(const char* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         if (bytes[i] == '\n') {
             held_ += '\r';

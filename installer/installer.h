@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <variant>
@@ -61,7 +62,9 @@ class RunRecord : public std::streambuf {
                                            const std::vector<std::string>& arguments,
                                            std::ostream& err);
     // Ends the record with the exit code; false when not all of it got there.
-    bool finish(int exitCode);
+    // Only the first call writes: an interrupt may end the record from
+    // another thread while the run writes to it.
+    bool finish(int exitCode, const char* how = "exit code");
 
     RunRecord(std::unique_ptr<platform::AppendFile> file, std::ostream& err)
         : file_(std::move(file)), err_(err) {}
@@ -73,12 +76,15 @@ class RunRecord : public std::streambuf {
 
   private:
     void keep(const char* bytes, std::size_t count);
+    void keepLocked(const char* bytes, std::size_t count);
 
     std::unique_ptr<platform::AppendFile> file_;
     std::ostream& err_;
+    std::timed_mutex mutex_;
     std::string held_;
     bool locked_ = false;
     bool written_ = true;
+    bool finished_ = false;
 };
 
 struct LaunchResult {

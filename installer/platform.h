@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,8 +26,10 @@ std::vector<std::string> commandLineArguments(int argc, char** argv);
 // From now on Ctrl+C, Ctrl+Break, closing the console (SIGINT, SIGTERM and
 // SIGHUP on POSIX) end every process a ProcessTree holds and then this
 // program with `exitCode`, so that an interrupted run never looks like a
-// success. A later call changes the code.
-void failWhenInterrupted(int exitCode);
+// success. On Windows `lastWords`, when given, runs in between, on a thread
+// of its own; POSIX skips it, as a signal handler may call almost nothing. A
+// later call replaces both, and returns only once no earlier `lastWords` runs.
+void failWhenInterrupted(int exitCode, std::function<void()> lastWords = nullptr);
 
 // The Program Files folder, or an empty string where the platform has none.
 std::string programFilesFolder();

@@ -190,7 +190,7 @@ std::vector<std::string> commandLineArguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
 }
 
-void failWhenInterrupted(int exitCode) {
+void failWhenInterrupted(int exitCode, std::function<void()>) {
     interruptedExitCode = exitCode & 0xFF;
     struct sigaction action {};
     action.sa_handler = endOnSignal;

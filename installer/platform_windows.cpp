@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <ctime>
+#include <functional>
 #include <vector>
 
 #include <wx/filename.h>
@@ -264,13 +265,17 @@ bool isLink(HANDLE file) {
 // while a setup is started but not yet in its job.
 SRWLOCK treeLock = SRWLOCK_INIT;
 HANDLE treeJob = nullptr;
-LONG interruptedExitCode = -1;
+UINT interruptedExitCode = static_cast<UINT>(-1);
+std::function<void()> lastWordsOnInterrupt;
 
 BOOL WINAPI endOnInterrupt(DWORD) {
     AcquireSRWLockExclusive(&treeLock);
-    UINT exitCode = static_cast<UINT>(InterlockedCompareExchange(&interruptedExitCode, 0, 0));
+    UINT exitCode = interruptedExitCode;
     if (treeJob) {
         TerminateJobObject(treeJob, exitCode);
+    }
+    if (lastWordsOnInterrupt) {
+        lastWordsOnInterrupt();
     }
     // No clean-up: the log stays where the setup wrote it.
     TerminateProcess(GetCurrentProcess(), exitCode);
@@ -427,8 +432,12 @@ HANDLE inheritable(DWORD which) {
 
 }  // namespace
 
-void failWhenInterrupted(int exitCode) {
-    InterlockedExchange(&interruptedExitCode, exitCode);
+void failWhenInterrupted(int exitCode, std::function<void()> lastWords) {
+    // Under the handler's lock: a handler already running keeps what it had.
+    AcquireSRWLockExclusive(&treeLock);
+    interruptedExitCode = static_cast<UINT>(exitCode);
+    lastWordsOnInterrupt = std::move(lastWords);
+    ReleaseSRWLockExclusive(&treeLock);
     SetConsoleCtrlHandler(endOnInterrupt, TRUE);
 }
 

@@ -432,7 +432,7 @@ TEST_F(Run, KilledProgramTakesItsSetupAlong) {
     for (int signal : {SIGKILL, SIGINT}) {
         std::string done = linux("setup-done");
         Outcome killed = bench.runKilledWhen(
-            {setup, "/D=" + win("app")},
+            {setup, "/D=" + win("app"), "/LOG=" + win("runs.log")},
             withLog("half way\n", {{"QIX_SETUP_RECORD", win("record.txt")},
                                    {"QIX_SETUP_SLEEP_MS", "1500"},
                                    {"QIX_SETUP_MARKER", "never"},
@@ -443,8 +443,14 @@ TEST_F(Run, KilledProgramTakesItsSetupAlong) {
         EXPECT_FALSE(exists(done)) << "the setup ran on after the program ended, signal " << signal;
         std::string log = logPathIn(recorded());
         EXPECT_EQ(Names{log.substr(log.rfind('\\') + 1)}, listDir(linux("app"))) << signal;
+        // Interrupted, the run still closes its record; killed, it cannot.
+        std::string runs = readFile(linux("runs.log"));
+        EXPECT_EQ(signal == SIGINT,
+                  runs.find(" UTC interrupted, exit code -1\r\n") != std::string::npos)
+            << runs;
         fs::remove_all(linux("app"));
         fs::remove(record);
+        fs::remove(linux("runs.log"));
     }
     for (const char* breakaway : {"", "1"}) {
         std::string lived = linux("lived");

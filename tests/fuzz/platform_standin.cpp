@@ -34,7 +34,7 @@ std::vector<std::string> commandLineArguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
 }
 
-void failWhenInterrupted(int) {}
+void failWhenInterrupted(int, std::function<void()>) {}
 
 class NoWatch : public DirectoryWatch {
   public:
