@@ -7,6 +7,15 @@ export WINEARCH=win64
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 
+# build_folder PRESET: the preset's build folder, as CMakePresets.json names
+# it (jq comes with bootstrap).
+build_folder() {
+  local root
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  jq -r --arg name "$1" '.configurePresets[] | select(.name == $name).binaryDir' \
+    "$root/CMakePresets.json" | sed "s|\${sourceDir}|$root|"
+}
+
 # A script's steps. After `fail_on_interrupt NAME`, Ctrl+C, SIGINT or
 # SIGTERM ends the script with "NAME: FAILED: interrupted during STEP" and
 # 128 + the signal's number; the script's EXIT trap still runs. `step STEP`

@@ -42,7 +42,7 @@ check "the zip holds the program, README and SHA256SUMS in one folder" \
   '[ "$files" = "$name/Qix_Console_Installer.exe $name/README.md $name/SHA256SUMS " ]'
 check "the unsigned program is the one built" \
   'cmp -s "$scratch/plain/unpacked/$name/Qix_Console_Installer.exe" \
-     "$source_dir/build/windows/Qix_Console_Installer.exe"'
+     "$(build_folder windows)/Qix_Console_Installer.exe"'
 check "README is the project's" \
   'cmp -s "$scratch/plain/unpacked/$name/README.md" "$source_dir/README.md"'
 check "SHA256SUMS lists both files and matches them" \
