@@ -13,10 +13,6 @@ bool isSeparator(char c) {
     return c == '/' || c == '\\';
 }
 
-bool holdsLineBreakBefore(const std::string& path, std::string::size_type end) {
-    return path.find_first_of("\r\n") < end;
-}
-
 const int kProbeNameAttempts = 100;
 
 // The interpreter's own variables, expanded although the environment has none
@@ -41,8 +37,7 @@ bool endsInSeparator(const std::string& path) {
 
 std::string withoutTrailingSeparator(std::string path) {
     std::string::size_type size = path.size();
-    if (size >= 3 && isSeparator(path[size - 1]) && path[size - 2] != ':' &&
-        !holdsLineBreakBefore(path, size - 2)) {
+    if (size >= 3 && isSeparator(path[size - 1]) && path[size - 2] != ':') {
         path.pop_back();
     }
     return path;
@@ -54,7 +49,7 @@ bool pathExists(std::string path) {
 
 void appendSeparator(std::string& path) {
     std::string::size_type size = path.size();
-    if (size >= 2 && !isSeparator(path[size - 1]) && !holdsLineBreakBefore(path, size - 1)) {
+    if (size >= 2 && !isSeparator(path[size - 1])) {
         path += '\\';
     }
 }
