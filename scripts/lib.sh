@@ -47,7 +47,7 @@ interrupted() {
   trap - INT TERM
   if [ -n "${qix_session:-}" ]; then
     kill -TERM -- "-$qix_session" 2>/dev/null
-    wait "$qix_session"
+    wait "$qix_session" || true
   fi
   echo "$qix_name: FAILED: interrupted during ${qix_step:-the start}"
   exit $((128 + $1))

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# scripts/test with a stand-in for cmake on PATH: interrupted by Ctrl+C (the
-# terminal's whole group) or by SIGTERM (the script alone) while a preset
-# runs, and with presets that run no test. Each must end FAILED with a
-# non-zero code; an interrupt must end the running step and stop the
-# wineserver that step started.
+# The scripts with long steps, with a stand-in for cmake on PATH: interrupted
+# by Ctrl+C (the terminal's whole group) or by SIGTERM (the script alone)
+# while a step runs, and scripts/test with presets that run no test. Each must
+# end FAILED with a non-zero code; an interrupt must end the running step, and
+# scripts/test must stop the wineserver that step started.
 # Usage: interrupt_test.sh SOURCE_DIR
 set -uo pipefail
 source_dir=$1
@@ -26,13 +26,16 @@ server() {
   done
 }
 
-# run SIGNAL: scripts/test in a session of its own, as a terminal runs it;
-# with a signal, the stand-in starts a wineserver as the Windows tests do and
-# waits, and the signal comes once it does. Sets code and output.
+# run SCRIPT SIGNAL [wine]: the script in a session of its own, as a terminal
+# runs it. With a signal, the stand-in waits (after starting a wineserver, as
+# the Windows tests do, when asked), and the signal comes once it does;
+# without, the stand-in ends at once and says nothing. Sets code and output.
 run() {
-  if [ -n "$1" ]; then
-    printf '#!/bin/sh\nWINEPREFIX=%q %q -p >/dev/null 2>&1\necho $$ >%q\nexec sleep 60\n' \
-      "$scratch/prefix" "$WINESERVER" "$scratch/cmake.pid" >"$scratch/bin/cmake"
+  local start=""
+  [ "${3:-}" != wine ] || start="WINEPREFIX=$(printf %q "$scratch/prefix") $WINESERVER -p >/dev/null 2>&1"
+  if [ -n "$2" ]; then
+    printf '#!/bin/sh\n%s\necho $$ >%q\nexec sleep 60\n' "$start" "$scratch/cmake.pid" \
+      >"$scratch/bin/cmake"
   else
     printf '#!/bin/sh\nexit 0\n' >"$scratch/bin/cmake"
   fi
@@ -41,35 +44,44 @@ run() {
   # Started in the background, the script would ignore SIGINT, as a terminal's
   # script does not.
   PATH=$scratch/bin:$PATH setsid env --default-signal=INT \
-    "$source_dir/scripts/test" >"$scratch/out" 2>&1 &
+    "$source_dir/scripts/$1" >"$scratch/out" 2>&1 &
   local script=$!
-  if [ -n "$1" ]; then
+  if [ -n "$2" ]; then
     for _ in $(seq 300); do [ -s "$scratch/cmake.pid" ] && break || sleep 0.1; done
-    check "the stand-in runs a preset ($1)" '[ -s "$scratch/cmake.pid" ]'
-    check "it started a wineserver ($1)" '[ -n "$(server)" ]'
-    if [ "$1" = INT ]; then kill -INT -- "-$script"; else kill -TERM "$script"; fi
+    check "$1, $2: the stand-in runs" '[ -s "$scratch/cmake.pid" ]'
+    [ "${3:-}" != wine ] || check "$1, $2: it started a wineserver" '[ -n "$(server)" ]'
+    if [ "$2" = INT ]; then kill -INT -- "-$script"; else kill -TERM "$script"; fi
     for _ in $(seq 200); do kill -0 "$script" 2>/dev/null && sleep 0.1 || break; done
-    check "$1: the script ended within 20 s" '! kill -0 "$script" 2>/dev/null' ||
+    check "$1, $2: the script ended within 20 s" '! kill -0 "$script" 2>/dev/null' ||
       kill -KILL -- "-$script" "$(cat "$scratch/cmake.pid")"
   fi
   code=0
   wait "$script" || code=$?
   output=$(cat "$scratch/out")
+  last=$(tail -n 1 <<<"$output")
 }
 
-for signal in INT TERM; do
-  run $signal
+# script, signal, the step it names
+while IFS=, read -r script signal running; do
+  before=$failures
+  run "$script" "$signal" "$([ "$script" = test ] && echo wine)"
   expected=$((128 + $(kill -l "$signal")))
-  check "$signal: exit code $expected" '[ "$code" = "$expected" ]'
-  check "$signal: FAILED, naming the step" \
-    '[ "$(tail -n 1 <<<"$output")" = "scripts/test: FAILED: interrupted during preset native: configure, build, test" ]'
-  check "$signal: the step has ended" '! kill -0 "$(cat "$scratch/cmake.pid")" 2>/dev/null'
-  check "$signal: its wineserver has stopped" '[ -z "$(server)" ]'
-done
+  check "$script, $signal: exit code $expected" '[ "$code" = "$expected" ]'
+  check "$script, $signal: FAILED, naming the step" \
+    '[ "$last" = "${script/#test/scripts/test}: FAILED: interrupted during $running" ]'
+  check "$script, $signal: the step has ended" '! kill -0 "$(cat "$scratch/cmake.pid")" 2>/dev/null'
+  [ "$script" != test ] || check "$script, $signal: its wineserver has stopped" '[ -z "$(server)" ]'
+  [ $failures -eq "$before" ] || echo "--- what it printed:"$'\n'"$output"
+done <<'ROWS'
+test,INT,preset native: configure, build, test
+test,TERM,preset native: configure, build, test
+release,TERM,building the program
+ROWS
 
-run ""
-check "no test run: a non-zero exit code" '[ "$code" != 0 ]'
-check "no test run: FAILED, naming each preset" \
-  'tail -n 1 <<<"$output" | grep -q "native: no tests run; native-asan: no tests run; fuzz: no tests run — FAILED"'
+run test ""
+check "no test run: a non-zero exit code" '[ "$code" != 0 ]' &&
+  check "no test run: FAILED, naming each preset" \
+    'grep -q "native: no tests run; native-asan: no tests run; fuzz: no tests run — FAILED" <<<"$last"' ||
+  echo "--- what it printed:"$'\n'"$output"
 
-[ $failures -eq 0 ] || { echo "--- the last output:"; echo "$output"; exit 1; }
+[ $failures -eq 0 ]
