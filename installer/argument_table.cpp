@@ -3,12 +3,10 @@
 namespace {
 
 const char* const kLineBreaks = "\r\n";
-const char* const kBlanks = " \t\r\n";
+const char* const kBlanks = " \t";
 
 std::string trimTrailingBlanks(std::string text) {
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.pop_back();
-    }
+    text.erase(text.find_last_not_of(kBlanks) + 1);
     return text;
 }
 

@@ -14,10 +14,6 @@ bool isSeparator(char c) {
     return c == '/' || c == '\\';
 }
 
-bool holdsLineBreakBefore(const std::string& path, std::string::size_type end) {
-    return path.find_first_of("\r\n") < end;
-}
-
 const int kProbeNameAttempts = 100;
 
 }  // namespace
@@ -28,8 +24,7 @@ bool endsInSeparator(const std::string& path) {
 
 std::string withoutTrailingSeparator(std::string path) {
     std::string::size_type size = path.size();
-    if (size >= 3 && isSeparator(path[size - 1]) && path[size - 2] != ':' &&
-        !holdsLineBreakBefore(path, size - 2)) {
+    if (size >= 3 && isSeparator(path[size - 1]) && path[size - 2] != ':') {
         path.pop_back();
     }
     return path;
@@ -41,7 +36,7 @@ bool pathExists(std::string path) {
 
 void appendSeparator(std::string& path) {
     std::string::size_type size = path.size();
-    if (size >= 2 && !isSeparator(path[size - 1]) && !holdsLineBreakBefore(path, size - 1)) {
+    if (size >= 2 && !isSeparator(path[size - 1])) {
         path += '\\';
     }
 }

@@ -7,12 +7,11 @@
 //   byte is one (endsInSeparator).
 // - Trailing separator: one separator at the end is dropped from a path of
 //   three or more bytes, unless the byte before it is ':' (a drive root, C:\)
-//   or a CR or LF stands anywhere before that byte (withoutTrailingSeparator).
+//   (withoutTrailingSeparator).
 // - Existence: a file or a directory is at the path once the trailing
 //   separator rule has dropped what it drops (pathExists).
 // - Appended separator: '\' goes after a path of two or more bytes whose last
-//   byte is no separator, unless a CR or LF stands anywhere before that last
-//   byte (appendSeparator).
+//   byte is no separator (appendSeparator).
 // - Absolute drive path: a drive letter A to Z (either case) first, ':'
 //   second and a separator third. A drive root (C:\, C:/) passes; anything
 //   shorter, relative, drive-relative (C:x), UNC, or with another character

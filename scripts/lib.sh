@@ -7,6 +7,52 @@ export WINEARCH=win64
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 
+# build_folder PRESET: the preset's build folder, as CMakePresets.json names
+# it (jq comes with bootstrap).
+build_folder() {
+  local root
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  jq -r --arg name "$1" '.configurePresets[] | select(.name == $name).binaryDir' \
+    "$root/CMakePresets.json" | sed "s|\${sourceDir}|$root|"
+}
+
+# A script's steps. After `fail_on_interrupt NAME`, Ctrl+C, SIGINT or
+# SIGTERM ends the script with "NAME: FAILED: interrupted during STEP" and
+# 128 + the signal's number; the script's EXIT trap still runs. `step STEP`
+# says which step runs. `in_session COMMAND...` runs a long one in a session
+# of its own, which the interrupt ends with all it started: bash holds a trap
+# back until a foreground command ends, so a signal sent to the script alone
+# would otherwise wait for the whole step.
+fail_on_interrupt() {
+  qix_name=$1
+  trap 'interrupted 2' INT
+  trap 'interrupted 15' TERM
+}
+
+step() {
+  qix_step=$1
+  echo "$qix_name: $qix_step"
+}
+
+in_session() {
+  setsid "$@" </dev/null &
+  qix_session=$!
+  local status=0
+  wait "$qix_session" || status=$?
+  qix_session=
+  return $status
+}
+
+interrupted() {
+  trap - INT TERM
+  if [ -n "${qix_session:-}" ]; then
+    kill -TERM -- "-$qix_session" 2>/dev/null
+    wait "$qix_session" || true
+  fi
+  echo "$qix_name: FAILED: interrupted during ${qix_step:-the start}"
+  exit $((128 + $1))
+}
+
 # One persistent wineserver for the whole run: each program start then takes
 # a fraction of a second instead of seconds. Wine's background services start
 # here with their streams on /dev/null, so that no test's pipe is held open.

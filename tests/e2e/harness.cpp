@@ -153,11 +153,7 @@ Outcome Bench::run(const std::vector<std::string>& arguments,
     argv.push_back(program());
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     Outcome outcome = spawn(argv, environment, errStream);
-    // Under load Wine now and then fails to start a program: exit code 1,
-    // which the program never returns, or the loader's complaint. Once more.
-    if (target_ == Target::kWindows &&
-        (outcome.exitCode == 1 ||
-         outcome.err.find("Inconsistency detected by ld.so") != std::string::npos)) {
+    if (target_ == Target::kWindows && wineFailedToStart(outcome)) {
         std::cout << "Wine failed a run (" << describe(outcome) << "); repeated" << std::endl;
         outcome = spawn(argv, environment, errStream);
     }
@@ -277,14 +273,18 @@ std::string describe(const Outcome& outcome) {
            "\nstandard error: " + outcome.err;
 }
 
+bool wineFailedToStart(const Outcome& outcome, bool setupLeftTrace) {
+    return outcome.exitCode == 1 ||
+           outcome.err.find("Inconsistency detected by ld.so") != std::string::npos ||
+           (outcome.exitCode == 255 && !setupLeftTrace);
+}
+
 void repeatRunsWineFailed(std::vector<Outcome>& outcomes,
                           const std::function<Outcome(std::size_t)>& run,
                           const std::function<bool(std::size_t)>& setupRan) {
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
         Outcome& outcome = outcomes[i];
-        if ((outcome.exitCode == 0 || outcome.exitCode == 255) &&
-            outcome.err.find("Inconsistency detected by ld.so") == std::string::npos &&
-            (!setupRan || setupRan(i))) {
+        if (!wineFailedToStart(outcome, !setupRan || setupRan(i))) {
             continue;
         }
         std::cout << "run " << i << ": Wine failed it (" << describe(outcome) << "); repeated alone"

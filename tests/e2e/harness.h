@@ -27,12 +27,18 @@ struct Outcome {
 // How a run ended and what it wrote, for a failure message.
 std::string describe(const Outcome& outcome);
 
-// With dozens of Wine processes at once, Wine itself now and then fails one
-// (exit code 1, or glibc's loader complaining at exit); the program never ends
-// so. Under the same load Wine's cmd now and then cannot find the setup
-// program that is there: where `setupRan` is given, a run whose setup left no
-// trace counts as such a failure too. Runs `run(i)` again, alone, for each
-// such outcome, and says so.
+// The one rule that tells a run Wine failed to start. Under load Wine now and
+// then fails a process at its start: exit code 1, which the program never
+// returns, or glibc's loader complaining on standard error. And now and then
+// Wine's cmd does not find a setup that is there, or the setup dies at its
+// start: the program ends with -1 (255) while the setup left no trace;
+// `setupLeftTrace` says whether it did, where a test can tell. A run that
+// ended 0 is never such a run: that is the program's own outcome, and a test
+// must see it.
+bool wineFailedToStart(const Outcome& outcome, bool setupLeftTrace = true);
+
+// Runs `run(i)` again, alone, once for each outcome that Wine failed to start,
+// and says so; `setupRan(i)` tells whether run i's setup left its trace.
 void repeatRunsWineFailed(std::vector<Outcome>& outcomes,
                           const std::function<Outcome(std::size_t)>& run,
                           const std::function<bool(std::size_t)>& setupRan = {});

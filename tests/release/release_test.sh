@@ -47,7 +47,7 @@ check "the zip holds one folder with the program, README and SHA256SUMS" \
      grep -qx "$name/$file" <<<"$files" || exit 1
    done'
 check "the unsigned program is the one built" \
-  'cmp -s "$unpacked/Qix_Console_Installer.exe" "$source_dir/build/windows/Qix_Console_Installer.exe"'
+  'cmp -s "$unpacked/Qix_Console_Installer.exe" "$(build_folder windows)/Qix_Console_Installer.exe"'
 check "every other file is the project's own" \
   'for file in $files; do
      file=${file#$name/}
