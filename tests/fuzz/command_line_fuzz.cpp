@@ -51,7 +51,8 @@ bool isInvalidParameterMessage(const std::vector<std::string>& arguments, const 
     if (isOneArgument(arguments, parameter)) {
         return true;
     }
-    return (startsWith(parameter, "/L=") || startsWith(parameter, "/DS=")) &&
+    return (startsWith(parameter, "/L=") || startsWith(parameter, "/DS=") ||
+            startsWith(parameter, "/EXITCODES=") || parameter == "/LOG=") &&
            parameter.find_first_of("\r\n") == std::string::npos;
 }
 
@@ -86,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const RunOptions* options = std::get_if<RunOptions>(&read);
     const int* exitCode = std::get_if<int>(&read);
 
-    check(!exitCode || *exitCode == kExitSuccess || *exitCode == kExitFailure);
+    check(!exitCode || *exitCode == kExitSuccess || *exitCode == kExitFailure ||
+          *exitCode == kMsiBadCommandLine);
     check(out.empty() || out == usage);
 
     if (options) {
