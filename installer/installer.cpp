@@ -400,8 +400,7 @@ LogOutcome waitForSetupAndRelayLog(std::string logPath, std::ostream& err) {
     const std::string markerPath = logPath + ".ready";
     // Watched from before the first look, so that a marker made between a
     // look and the pause after it ends the pause at once.
-    std::unique_ptr<platform::DirectoryWatch> watch =
-        platform::watchDirectory(logPath.substr(0, logPath.find_last_of("/\\") + 1));
+    std::unique_ptr<platform::DirectoryWatch> watch = platform::watchDirectoryOf(markerPath);
     waitForMarker(markerPath, platform::monotonicMilliseconds,
                   [&](unsigned milliseconds) { watch->waitForChange(milliseconds); });
     removeOnceFree(markerPath);

@@ -127,9 +127,10 @@ class DirectoryWatch {
     virtual void waitForChange(unsigned milliseconds) = 0;
 };
 
-// Watches `directory` from now on. Where the system cannot watch it, the
+// Watches the directory that holds `path` from now on ('/' and '\' separate
+// on Windows, '/' alone on POSIX). Where the system cannot watch it, the
 // watch only sleeps, so callers still look again at their own pace.
-std::unique_ptr<DirectoryWatch> watchDirectory(const std::string& directory);
+std::unique_ptr<DirectoryWatch> watchDirectoryOf(const std::string& path);
 
 // A file opened for appending, which other processes may append to at once.
 class AppendFile {

@@ -309,8 +309,10 @@ bool hasEnvironmentVariable(const std::string& name) {
     return !name.empty() && std::getenv(name.c_str()) != nullptr;
 }
 
-std::unique_ptr<DirectoryWatch> watchDirectory(const std::string& directory) {
-    return std::make_unique<InotifyWatch>(directory.empty() ? "." : directory);
+std::unique_ptr<DirectoryWatch> watchDirectoryOf(const std::string& path) {
+    std::string::size_type last = path.rfind('/');
+    return std::make_unique<InotifyWatch>(last == std::string::npos ? "."
+                                                                    : path.substr(0, last + 1));
 }
 
 std::unique_ptr<AppendFile> openAppendFile(const std::string& path) {

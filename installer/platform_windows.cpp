@@ -97,8 +97,7 @@ std::wstring fullPath(const std::string& path) {
 
 // The path in the form every wide file call takes at any length: resolved,
 // then prefixed with \\?\. Empty when it is no text.
-std::wstring longPath(const std::string& path) {
-    std::wstring full = fullPath(path);
+std::wstring longPathOfFull(const std::wstring& full) {
     if (full.empty()) {
         return full;
     }
@@ -109,6 +108,10 @@ std::wstring longPath(const std::string& path) {
         return L"\\\\?\\UNC\\" + full.substr(2);
     }
     return L"\\\\?\\" + full;
+}
+
+std::wstring longPath(const std::string& path) {
+    return longPathOfFull(fullPath(path));
 }
 
 }  // namespace
@@ -487,8 +490,12 @@ std::unique_ptr<ProcessTree> startProcess(const std::string& program,
     return std::make_unique<JobTree>(process.hProcess, job);
 }
 
-std::unique_ptr<DirectoryWatch> watchDirectory(const std::string& directory) {
-    std::wstring wide = longPath(directory);
+std::unique_ptr<DirectoryWatch> watchDirectoryOf(const std::string& path) {
+    std::wstring wide = fullPath(path);
+    std::wstring::size_type last = wide.find_last_of(L"\\/");
+    if (last != std::wstring::npos) {
+        wide = longPathOfFull(wide.substr(0, last + 1));
+    }
     HANDLE change = wide.empty() ? INVALID_HANDLE_VALUE
                                  : FindFirstChangeNotificationW(wide.c_str(), FALSE,
                                                                 FILE_NOTIFY_CHANGE_FILE_NAME);

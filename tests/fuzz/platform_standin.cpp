@@ -41,7 +41,7 @@ class NoWatch : public DirectoryWatch {
     void waitForChange(unsigned) override {}
 };
 
-std::unique_ptr<DirectoryWatch> watchDirectory(const std::string&) {
+std::unique_ptr<DirectoryWatch> watchDirectoryOf(const std::string&) {
     return std::make_unique<NoWatch>();
 }
 

@@ -251,7 +251,8 @@ TEST(Installer, WaitEndsOnTheMarkerOrAtTheLimit) {
         temp.path() + "/here.ready", [] { return 0; }, [&](unsigned) { ++pauses; }));
     EXPECT_EQ(0, pauses);
 
-    std::unique_ptr<platform::DirectoryWatch> watch = platform::watchDirectory(temp.path());
+    std::unique_ptr<platform::DirectoryWatch> watch =
+        platform::watchDirectoryOf(temp.path() + "/late.ready");
     std::thread maker([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         temp.file("late.ready");
