@@ -1,5 +1,5 @@
 ﻿; QixContract.nsh: makes a Unicode NSIS installer honour the setup contract of
-; Qix_Console_Installer, which runs it through cmd as
+; Qix_Console_Installer, which starts it (no command interpreter between) as
 ;     <setup> /S  [/L<e|g>] /DStrue|/DSfalse /LOG"<log path>" /D=<directory>
 ; The installer returns 0 on success and non-zero on failure, writes the log
 ; (UTF-8) only when it has something to report, and creates "<log path>.ready"
@@ -498,16 +498,25 @@ FunctionEnd
 Function QixCannotWrite
   Exch $0
   Push $1
-  StrCpy $1 1048576
-  System::Call 'kernel32::GetDiskFreeSpaceExW(w $INSTDIR, *l .r1, p 0, p 0)'
-  System::Int64Op $1 < 1048576
-  Pop $1
+  Push $2
+  ; Through a register: the System plug-in passes a path written into its
+  ; call (C:\...) as an empty string, and the call fails.
+  StrCpy $2 $INSTDIR
+  System::Call 'kernel32::GetDiskFreeSpaceExW(w r2, *l .r1, p 0, p 0) i .r2'
+  ${If} $2 <> 0
+    System::Int64Op $1 < 1048576
+    Pop $1
+  ${Else}
+    ; Unknown: no cause rather than a wrong one.
+    StrCpy $1 0
+  ${EndIf}
   ${If} $1 = 1
     ${QixText} $0 "$(^Name): cannot write $0: the disk is full" \
       "$(^Name): Schreiben nicht möglich: $0: Der Datenträger ist voll"
   ${Else}
     ${QixText} $0 "$(^Name): cannot write $0" "$(^Name): Schreiben nicht möglich: $0"
   ${EndIf}
+  Pop $2
   Pop $1
   Exch $0
 FunctionEnd

@@ -360,8 +360,8 @@ TEST_F(Zev, KitExamplesRunAsReadmeShowsThem) {
 
 // What the engine would end with silently the kit reports, in the run's
 // language: a restart request, an exit code set without a report, an early
-// end from a section, a log path longer than an NSIS string, and what its
-// macros check.
+// end from a section, a log path longer than an NSIS string, a file too big
+// for the disk, and what its macros check.
 TEST_F(Zev, KitReportsWhatWouldOtherwiseBeLost) {
     const std::string part(200, 'a');
     struct Case {
@@ -370,6 +370,9 @@ TEST_F(Zev, KitReportsWhatWouldOtherwiseBeLost) {
         std::string err;
         std::string directory = "";  // under the test's folder; a new one when empty
         bool prefix = false;         // err is only the start of the line
+        std::string shortcut = "/DS=0";
+        int exitCode = 255;
+        bool smallDisk = false;  // the directory on a disk of 64 KiB
     } cases[] = {
         {"restart", "/L=e", "Broken: the installation into DIR needs a restart to complete\n"},
         {"restart", "/L=g",
@@ -390,6 +393,16 @@ TEST_F(Zev, KitReportsWhatWouldOtherwiseBeLost) {
         {"tree", "/L=e", "Broken: cannot write DIR\n"},
         {"subfolder", "/L=e",
          "Broken: installed into DIR\\Broken, not into the directory given, DIR\n"},
+        {"outpath", "/L=e", "Broken: cannot write DIR\\bin\n"},
+        {"uninstallold", "/L=g",
+         "Broken: Die \xc3\xa4ltere Version in DIR\\old kann nicht entfernt werden\n"},
+        {"shortcutsection", "/L=e", "Broken: the shortcut section ran\n", "", false, "/DS=1"},
+        {"shortcutsection", "/L=e", "", "", false, "/DS=0", 0},
+        {"diskfull", "/L=e", "Broken: cannot write DIR\\big.bin: the disk is full\n", "", false,
+         "/DS=0", 255, true},
+        {"diskfull", "/L=g",
+         "Broken: Schreiben nicht m\xc3\xb6glich: DIR\\big.bin: Der Datentr\xc3\xa4ger ist voll\n",
+         "", false, "/DS=0", 255, true},
     };
     std::string installer = linux("media/BrokenSetup.exe");
     fs::copy_file(QIX_WINDOWS_BUILD_DIR "/BrokenSetup.exe", installer);
@@ -402,8 +415,23 @@ TEST_F(Zev, KitReportsWhatWouldOtherwiseBeLost) {
             c.directory.empty() ? "broken" + std::to_string(round) : c.directory;
         // It registers itself, and refuses while registered.
         bench.runInCmd("reg delete " + brokenKey + " /f");
+        struct Unmount {
+            std::string path;
+            ~Unmount() {
+                if (!path.empty()) {
+                    system(("umount '" + path + "'").c_str());
+                }
+            }
+        } unmount;
+        if (c.smallDisk) {
+            fs::create_directories(linux(directory));
+            ASSERT_EQ(0, system(("mount -t tmpfs -o size=64k tmpfs '" + linux(directory) + "'")
+                                    .c_str()))
+                << "the test needs to mount a small tmpfs (root)";
+            unmount.path = linux(directory);
+        }
         std::vector<std::string> arguments{bench.hostPath(installer), "/D=" + win(directory),
-                                           c.language, "/DS=0"};
+                                           c.language, c.shortcut};
         Outcome outcome;
         double seconds = secondsOf([&] {
             outcome = bench.run(arguments, {{"QIX_BROKEN", c.doing}});
@@ -413,7 +441,7 @@ TEST_F(Zev, KitReportsWhatWouldOtherwiseBeLost) {
             err.replace(at, 3, win(directory));
         }
         std::string said = outcome.out + outcome.err;
-        EXPECT_EQ(255, outcome.exitCode) << c.doing;
+        EXPECT_EQ(c.exitCode, outcome.exitCode) << c.doing << c.shortcut;
         if (c.prefix) {
             EXPECT_EQ(bench.lines(err), said.substr(0, bench.lines(err).size())) << c.doing;
         } else {

@@ -8,7 +8,9 @@
 ; QIX_BROKEN=multiuser, single, prerequisite, reboot, folder and tree use the
 ; kit where a real installer goes wrong: a directory changed before QixInit,
 ; a second setup, a prerequisite's failure and its restart, a folder and a
-; tree that cannot be written.
+; tree that cannot be written, an output folder that cannot be made, an older
+; version whose uninstaller is gone, a file too big for the disk, and a
+; section that follows /DS.
 Unicode true
 Target amd64-unicode
 !addincludedir "..\..\setup-kit"
@@ -29,6 +31,13 @@ LangString LanguageName ${LANG_ENGLISH} "English"
 LangString LanguageName ${LANG_GERMAN} "Deutsch"
 
 Var Broken
+
+; Before .onInit, which names it. On unless /DS says otherwise.
+Section "Shortcut" ShortcutSection
+  ${If} $Broken == shortcutsection
+    ${QixAbort} "Broken: the shortcut section ran"
+  ${EndIf}
+SectionEnd
 
 Function .onInit
   ; The helper of QIX_BROKEN=late: a failure written long after the marker.
@@ -62,6 +71,9 @@ Function .onInit
     System::Call 'kernel32::CreateMutexW(p 0, i 0, w "QixBrokenSetup") p .r0'
   ${EndIf}
   ${QixSingleSetup} "QixBrokenSetup"
+  ${If} $Broken == shortcutsection
+    ${QixShortcutSection} ${ShortcutSection}
+  ${EndIf}
   ${If} ${FileExists} "$INSTDIR\broken.ini"
     ${If} $Broken == quit
       Quit
@@ -124,6 +136,9 @@ Section
   ${ElseIf} $Broken == nested
     CreateDirectory "$INSTDIR\doc"
     File "/oname=$INSTDIR\doc\nested.txt" "Broken.nsi"
+  ${ElseIf} $Broken == diskfull
+    ; Larger than the small disk the test gives it.
+    ${QixFile} "${NSISDIR}\Stubs\lzma-amd64-unicode" "$INSTDIR\big.bin"
   ${EndIf}
   ${If} $Broken == ini
     WriteINIStr "$INSTDIR\broken.ini" "Broken" "language" "$QixLanguage"
@@ -158,6 +173,13 @@ Section
   ${ElseIf} $Broken == tree
     CreateDirectory "$INSTDIR\setup_host.h"
     ${QixFileTree} "*.h"
+  ${ElseIf} $Broken == outpath
+    FileOpen $0 "$INSTDIR\bin" w
+    FileClose $0
+    ${QixSetOutPath} "$INSTDIR\bin"
+  ${ElseIf} $Broken == uninstallold
+    ; Registered, but its folder was removed by hand.
+    ${QixUninstallOld} "$INSTDIR\old\Uninstall.exe" "$INSTDIR\old"
   ${EndIf}
   ${If} $Broken == speaks
     ExecWait '"$SYSDIR\cmd.exe" /c echo Broken: a child program speaks'
