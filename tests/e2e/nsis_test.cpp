@@ -425,8 +425,8 @@ TEST_F(Zev, KitReportsWhatWouldOtherwiseBeLost) {
         } unmount;
         if (c.smallDisk) {
             fs::create_directories(linux(directory));
-            ASSERT_EQ(0, system(("mount -t tmpfs -o size=64k tmpfs '" + linux(directory) + "'")
-                                    .c_str()))
+            ASSERT_EQ(
+                0, system(("mount -t tmpfs -o size=64k tmpfs '" + linux(directory) + "'").c_str()))
                 << "the test needs to mount a small tmpfs (root)";
             unmount.path = linux(directory);
         }
