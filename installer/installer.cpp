@@ -5,7 +5,6 @@
 #include <ctime>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <vector>
 
 #include "argument_table.h"
@@ -248,12 +247,7 @@ bool RunRecord::finish(int exitCode, const char* how) {
     finished_ = true;
     std::string line = utcNow() + " " + how + " " + std::to_string(exitCode) + "\n";
     keepLocked(line.data(), line.size());
-    if (!locked_) {
-        file_->lock();
-        locked_ = true;
-    }
-    written_ = file_->append(held_) && written_;
-    held_.clear();
+    appendHeld();
     file_->unlock();
     locked_ = false;
     return written_;
@@ -293,13 +287,19 @@ void RunRecord::keepLocked(const char* bytes, std::size_t count) {
         held_ += bytes[i];
     }
     if (held_.size() > kRecordHeld) {
-        if (!locked_) {
-            file_->lock();
-            locked_ = true;
-        }
-        written_ = file_->append(held_) && written_;
-        held_.clear();
+        appendHeld();
     }
+}
+
+void RunRecord::appendHeld() {
+    // Once the lock is taken it is held to the end, so that no other run's
+    // lines come between this run's parts.
+    if (!locked_) {
+        file_->lock();
+        locked_ = true;
+    }
+    written_ = file_->append(held_) && written_;
+    held_.clear();
 }
 
 LaunchResult launchSetup(const RunOptions& options, std::ostream& err) {

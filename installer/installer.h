@@ -77,6 +77,7 @@ class RunRecord : public std::streambuf {
   private:
     void keep(const char* bytes, std::size_t count);
     void keepLocked(const char* bytes, std::size_t count);
+    void appendHeld();
 
     std::unique_ptr<platform::AppendFile> file_;
     std::ostream& err_;
