@@ -276,7 +276,9 @@ std::string describe(const Outcome& outcome) {
 bool wineFailedToStart(const Outcome& outcome, bool setupLeftTrace) {
     return outcome.exitCode == 1 ||
            outcome.err.find("Inconsistency detected by ld.so") != std::string::npos ||
-           (outcome.exitCode == 255 && !setupLeftTrace);
+           (outcome.exitCode == 255 &&
+            (!setupLeftTrace || (outcome.err.rfind("Can not start setup ", 0) == 0 &&
+                                 outcome.err.find(": Internal error.") != std::string::npos)));
 }
 
 void repeatRunsWineFailed(std::vector<Outcome>& outcomes,

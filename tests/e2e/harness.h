@@ -30,8 +30,9 @@ std::string describe(const Outcome& outcome);
 // The one rule that tells a run Wine failed to start. Under load Wine now and
 // then fails a process at its start: exit code 1, which the program never
 // returns, or glibc's loader complaining on standard error. And now and then
-// Wine's cmd does not find a setup that is there, or the setup dies at its
-// start: the program ends with -1 (255) while the setup left no trace;
+// Wine fails the setup's start with "Internal error" (ERROR_INTERNAL_ERROR,
+// which no path the tests give makes Windows report), or the setup dies at
+// its start: the program ends with -1 (255) while the setup left no trace;
 // `setupLeftTrace` says whether it did, where a test can tell. A run that
 // ended 0 is never such a run: that is the program's own outcome, and a test
 // must see it.
