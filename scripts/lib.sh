@@ -1,6 +1,10 @@
 # Shared settings of the project's scripts; sourced, not run.
 QIX_CACHE=${QIX_CACHE:-$(cat "$(dirname "${BASH_SOURCE[0]}")/../cmake/cache-folder")}
 export WINEPREFIX=${WINEPREFIX:-$QIX_CACHE/wineprefix}
+# The setup kit's checks judge everything that appears in their prefix: they
+# get one of their own, beside the tests' (CMakeLists.txt names it alike), so
+# that they run while the other tests install and register in theirs.
+export QIX_KIT_WINEPREFIX=${QIX_KIT_WINEPREFIX:-$WINEPREFIX-kit}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
