@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "platform.h"
 #include "setup_command.h"
@@ -51,9 +52,69 @@ bool isAbsoluteDrivePath(const std::string& directory) {
            isSeparator(directory[2]);
 }
 
-bool namesPlainDirectory(const std::string& directory) {
-    return directory.find(':', 2) == std::string::npos &&
-           !platform::bestFitMakesAnyOf(directory, "\"*/:<>?\\|%");
+std::string withDotsResolved(const std::string& directory) {
+    if (!isAbsoluteDrivePath(directory)) {
+        return directory;
+    }
+    // Each kept component with the separator that follows it, if any.
+    std::vector<std::string> kept;
+    bool endsInDots = false;
+    std::string::size_type start = 3;
+    while (start < directory.size()) {
+        std::string::size_type end = directory.find_first_of("/\\", start);
+        std::string name = directory.substr(start, end - start);
+        std::string withSeparator = directory.substr(start, end == std::string::npos ? end : end + 1 - start);
+        endsInDots = name == "." || name == "..";
+        if (name == ".." && !kept.empty()) {
+            kept.pop_back();
+        } else if (!name.empty() && !endsInDots) {
+            kept.push_back(withSeparator);
+        }
+        start = end == std::string::npos ? directory.size() : end + 1;
+    }
+    std::string resolved = directory.substr(0, 3);
+    for (const std::string& component : kept) {
+        resolved += component;
+    }
+    // "C:\x\a\.." is "C:\x", as "C:\x\a\..\" is "C:\x\".
+    if (endsInDots && !endsInSeparator(directory)) {
+        resolved = withoutTrailingSeparator(resolved);
+    }
+    return resolved;
+}
+
+std::vector<std::string> utf8Characters(const std::string& text) {
+    std::vector<std::string> characters;
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t length = 1;
+        while (i + length < text.size() && (static_cast<unsigned char>(text[i + length]) & 0xC0) == 0x80) {
+            ++length;
+        }
+        characters.push_back(text.substr(i, length));
+        i += length;
+    }
+    return characters;
+}
+
+bool namesPlainDirectory(const std::string& directory, bool ansiSetup) {
+    if (directory.find(':', 2) != std::string::npos) {
+        return false;
+    }
+    for (const std::string& character : utf8Characters(directory)) {
+        platform::AnsiReading reading = platform::ansiReadingOf(character);
+        if (reading.text == character) {
+            continue;
+        }
+        // A setup without Unicode would install where its '?' or best fit
+        // leads; one with Unicode reads the name as it is, unless best fit
+        // gave a character that changes the path.
+        bool changesPath = !reading.lost && reading.text.size() == 1 &&
+                           std::string("\"*/:<>?\\|%").find(reading.text[0]) != std::string::npos;
+        if (ansiSetup || changesPath) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool createDirectory(const std::string& directory) {
@@ -144,7 +205,7 @@ bool hasComponentWindowsRenames(const std::string& path) {
     return false;
 }
 
-bool resolveInstallDir(std::string& directory, std::ostream& err) {
+bool resolveInstallDir(std::string& directory, std::ostream& err, bool ansiSetup) {
     if (directory.empty()) {
         directory = defaultInstallDir();
     }
@@ -155,9 +216,12 @@ bool resolveInstallDir(std::string& directory, std::ostream& err) {
     // The quotes go before anything is made of the directory, so that the one
     // created and probed is the one the setup is given and writes its log in.
     stripEnclosingQuotes(directory);
+    // The setup, its log path and every message get the directory as it is
+    // created, never a ".." that would make the setup create what it cancels.
+    directory = withDotsResolved(directory);
     // The directory goes into the setup's command line and its log path as
     // it is, and must be the one Windows and the setup take it for.
-    if (!fitsSetupCommandLine(directory) || !namesPlainDirectory(directory) ||
+    if (!fitsSetupCommandLine(directory) || !namesPlainDirectory(directory, ansiSetup) ||
         hasComponentWindowsRenames(directory) || !createDirectory(directory) ||
         !pathExists(directory)) {
         err << "Can not create directory " << directory << std::endl;

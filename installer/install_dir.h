@@ -16,12 +16,23 @@
 //   second and a separator third. A drive root (C:\, C:/) passes; anything
 //   shorter, relative, drive-relative (C:x), UNC, or with another character
 //   for the drive (1:\, ':\) does not (isAbsoluteDrivePath).
+// - Dots resolved: in an absolute drive path, "." components and empty ones
+//   (doubled separators) go, and ".." takes the component before it along,
+//   never the drive root, as Windows resolves a path before it uses it. A
+//   path that ends in "." or ".." without a separator after it ends without
+//   one (C:\x\a\.. is C:\x); other paths are returned as they are
+//   (withDotsResolved).
 // - Enclosing quotes: one double or single quote goes from each end where
 //   there is one (stripEnclosingQuotes).
+// - Characters: UTF-8 text is split into characters at each byte that is no
+//   continuation byte (10xxxxxx); each character is judged on its own, a
+//   lone surrogate included (utf8Characters).
 // - Plain directory: no ':' after the drive's, which Windows reads as an
 //   alternate data stream, and no character that a program without Unicode
 //   would read, by best fit, as one of " * / : < > ? \ | % (U+FF02 as '"'):
-//   such a setup would install elsewhere (namesPlainDirectory).
+//   such a setup would install elsewhere. For a setup that reads its
+//   command line in the ANSI code page, no character that it would read as
+//   another at all, by best fit or as '?' (namesPlainDirectory).
 // - Renamed components: a component other than "." and ".." that ends in a
 //   blank or a dot, which Windows drops from a name everywhere but in the long
 //   path form: the directory created would not be the one probed and given to
@@ -33,6 +44,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 bool endsInSeparator(const std::string& path);
 std::string withoutTrailingSeparator(std::string path);
@@ -40,21 +52,24 @@ bool pathExists(std::string path);
 void appendSeparator(std::string& path);
 bool isAbsoluteDrivePath(const std::string& directory);
 void stripEnclosingQuotes(std::string& directory);
-bool namesPlainDirectory(const std::string& directory);
+std::string withDotsResolved(const std::string& directory);
+std::vector<std::string> utf8Characters(const std::string& text);
+bool namesPlainDirectory(const std::string& directory, bool ansiSetup);
 bool hasComponentWindowsRenames(const std::string& path);
 bool endsInExe(const std::string& path);
 std::string withExeEnding(std::string path);
 
 // Settles the installation directory in place: the default for an empty value,
 // then the absolute-path rule, creation with all missing parents, the existence
-// test and the write probe. One enclosing quote at each end is stripped
+// test and the write probe. A closing quote is stripped and dots are resolved
 // before creation, so the directory created, probed and settled is the same;
 // one that cannot stand in the setup's command line as it is, names no plain
-// directory or holds a component that Windows would rename is refused before
-// anything is created. On success the directory
-// uses '\' throughout. On failure writes one message to `err` and returns false;
-// directories created so far stay.
-bool resolveInstallDir(std::string& directory, std::ostream& err);
+// directory for the setup (`ansiSetup`: one that reads its command line in the
+// ANSI code page) or holds a component that Windows would rename is refused
+// before anything is created. On success the directory uses '\' throughout.
+// On failure writes one message to `err` and returns false; directories
+// created so far stay.
+bool resolveInstallDir(std::string& directory, std::ostream& err, bool ansiSetup = false);
 
 // The Program Files folder followed by "/Quenvarton AG/Zev/".
 std::string defaultInstallDir();

@@ -57,7 +57,7 @@ ScreenedArguments screenArguments(const std::vector<std::string>& arguments) {
         }
         bool option = startsWith(argument, "/D=") || startsWith(argument, "/L=") ||
                       startsWith(argument, "/DS=") || startsWith(argument, "/EXITCODES=") ||
-                      startsWith(argument, "/LOG=");
+                      startsWith(argument, "/LOG=") || startsWith(argument, "/TIMEOUT=");
         if (option && oneLine) {
             screened.text += argument + '\n';
         } else if (!screened.refused) {
@@ -103,7 +103,9 @@ std::variant<RunOptions, int> readCommandLine(const std::vector<std::string>& ar
     // A refused command line ends with the code its own option asked for.
     std::string exitCodes = table.getString("", "/EXITCODES", "");
     const int refused = exitCodes == "msi" ? kMsiBadCommandLine : kExitFailure;
-    if (!fitsSetupCommandLine(first) || !pathExists(setupPath)) {
+    // Nothing is at a path with blanks around it, which the table trims.
+    if (!fitsSetupCommandLine(first) || table.getString("", "setupPath", "") != first ||
+        !pathExists(setupPath)) {
         err << "Path not found: " << first << std::endl;
         err << "First parameter must be setup path" << std::endl;
         return refused;
@@ -138,7 +140,25 @@ std::variant<RunOptions, int> readCommandLine(const std::vector<std::string>& ar
         err << "Invalid parameter \"/LOG=\"" << std::endl;
         return refused;
     }
+    if (table.findEntry("", "/TIMEOUT")) {
+        std::string timeout = table.getString("", "/TIMEOUT", "");
+        options.timeoutSeconds = timeoutSecondsOf(timeout);
+        if (options.timeoutSeconds == 0) {
+            err << "Invalid parameter \"/TIMEOUT=" << timeout << "\"" << std::endl;
+            return refused;
+        }
+    }
     return options;
+}
+
+int timeoutSecondsOf(const std::string& value) {
+    std::string::size_type digits = value.find_first_not_of('0');
+    if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
+        digits == std::string::npos || value.size() - digits > 5) {
+        return 0;
+    }
+    int seconds = std::stoi(value.substr(digits));
+    return seconds <= kMostTimeoutSeconds ? seconds : 0;
 }
 
 int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
@@ -151,10 +171,13 @@ int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, s
     const int failed = runExitCode(options, false, kExitFailure, false);
     platform::failWhenInterrupted(failed);
     // The record is opened before anything is created or run, so that a run
-    // whose record cannot be kept does nothing at all.
+    // whose record cannot be kept does nothing at all; appending to the setup
+    // itself would change the program about to run.
     std::unique_ptr<RunRecord> record;
     if (!options.runLog.empty()) {
-        record = RunRecord::open(options.runLog, arguments, err);
+        if (!platform::sameFile(options.runLog, options.setupPath)) {
+            record = RunRecord::open(options.runLog, arguments, err);
+        }
         if (!record) {
             err << "Can not write log " << options.runLog << std::endl;
             return failed;
@@ -162,34 +185,51 @@ int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, s
     }
     std::ostream recorded(record ? static_cast<std::streambuf*>(record.get()) : err.rdbuf());
     // Every end from here on closes the record; a run asked to keep one is no
-    // success when it could not.
+    // success when it could not. An interrupted run ends at once, so its
+    // record gets a last line only where that takes no wait.
     if (record) {
-        platform::failWhenInterrupted(
-            failed, [&record, failed] { record->finish(failed, "interrupted, exit code"); });
+        platform::failWhenInterrupted(failed, [&record, failed] {
+            record->finish(failed, "interrupted, exit code", false);
+        });
     }
-    auto end = [&](int exitCode) {
+    auto end = [&](int exitCode, const std::string& how) {
         platform::failWhenInterrupted(failed);
-        if (record && !record->finish(exitCode) && exitCode == kExitSuccess) {
+        if (record && !record->finish(exitCode, how) && exitCode == kExitSuccess) {
             err << "Can not write log " << options.runLog << std::endl;
             return failed;
         }
         return exitCode;
     };
-    if (!resolveInstallDir(options.directory, recorded)) {
-        return end(failed);
+    const bool ansiSetup = platform::readsAnsiCommandLine(options.setupPath);
+    if (!resolveInstallDir(options.directory, recorded, ansiSetup)) {
+        return end(failed, "exit code");
     }
     LaunchResult launch = launchSetup(options, recorded);
     if (!launch.setup) {
-        return end(failed);
+        return end(failed, "exit code");
     }
-    int status = launch.setup->waitForExit();
+    int status = kExitFailure;
+    const std::int64_t limit = options.timeoutSeconds > 0 ? options.timeoutSeconds * 1000LL : -1;
+    platform::WaitResult waited = launch.setup->waitForExit(limit, status);
+    std::string timedOut;
+    if (waited == platform::WaitResult::kTimedOut) {
+        launch.setup->end();
+        timedOut = "Setup did not finish within " + std::to_string(options.timeoutSeconds) +
+                   " s: " + options.setupPath;
+        recorded << timedOut << std::endl;
+    }
     // The wait runs whatever the setup returned, so marker and log are always
     // cleaned up. Until it ends, a killed program takes the setup's whole
     // process tree with it; a normal end lets what the setup started on
     // purpose live on.
-    LogOutcome log = waitForSetupAndRelayLog(launch.logPath, recorded);
+    LogOutcome log = waitForSetupAndRelayLog(launch.logPath, recorded, timedOut.empty());
     launch.setup->release();
-    return end(runExitCode(options, true, status, log != LogOutcome::kNoLog));
+    if (!timedOut.empty()) {
+        return end(failed, timedOut + ", exit code");
+    }
+    // A wait the system could not finish is no success.
+    bool exited = waited == platform::WaitResult::kExited;
+    return end(runExitCode(options, exited, status, log != LogOutcome::kNoLog), "exit code");
 }
 
 int runExitCode(const RunOptions& options, bool setupRan, int setupStatus, bool logLeft) {
@@ -237,20 +277,29 @@ std::unique_ptr<RunRecord> RunRecord::open(const std::string& path,
     return record;
 }
 
-bool RunRecord::finish(int exitCode, const char* how) {
-    // Waited for a while only: a writer stuck on a full error stream must not
-    // keep an interrupted run from ending.
-    std::unique_lock<std::timed_mutex> hold(mutex_, std::chrono::seconds(1));
-    if (!hold || finished_) {
+bool RunRecord::finish(int exitCode, const std::string& how, bool wait) {
+    std::unique_lock<std::mutex> hold(mutex_, std::defer_lock);
+    if (wait) {
+        hold.lock();
+    } else if (!hold.try_lock()) {
+        return false;
+    }
+    if (finished_) {
         return false;
     }
     finished_ = true;
     std::string line = utcNow() + " " + how + " " + std::to_string(exitCode) + "\n";
     keepLocked(line.data(), line.size());
-    appendHeld();
+    // Held only while the record is copied: nothing this run waits for
+    // (its error stream, its setup) ever keeps other runs waiting.
+    if (wait) {
+        file_->lock();
+    } else if (!file_->tryLock()) {
+        return false;
+    }
+    bool written = appendAll();
     file_->unlock();
-    locked_ = false;
-    return written_;
+    return written;
 }
 
 RunRecord::int_type RunRecord::overflow(int_type c) {
@@ -273,7 +322,7 @@ int RunRecord::sync() {
 }
 
 void RunRecord::keep(const char* bytes, std::size_t count) {
-    std::lock_guard<std::timed_mutex> hold(mutex_);
+    std::lock_guard<std::mutex> hold(mutex_);
     if (!finished_) {
         keepLocked(bytes, count);
     }
@@ -286,20 +335,38 @@ void RunRecord::keepLocked(const char* bytes, std::size_t count) {
         }
         held_ += bytes[i];
     }
-    if (held_.size() > kRecordHeld) {
-        appendHeld();
+    if (held_.size() <= kRecordHeld) {
+        return;
     }
+    if (!spilled_) {
+        spilled_ = platform::openScratchFile();
+    }
+    if (spilled_ && spilled_->write(held_)) {
+        held_.clear();
+        return;
+    }
+    // No room for it anywhere but the record itself: appended now, so its
+    // lines may stand apart, but none is lost.
+    file_->lock();
+    written_ = file_->append(held_) && written_;
+    file_->unlock();
+    held_.clear();
 }
 
-void RunRecord::appendHeld() {
-    // Once the lock is taken it is held to the end, so that no other run's
-    // lines come between this run's parts.
-    if (!locked_) {
-        file_->lock();
-        locked_ = true;
+bool RunRecord::appendAll() {
+    if (spilled_) {
+        std::vector<char> piece(kRecordHeld);
+        written_ = spilled_->rewind() && written_;
+        long got;
+        while ((got = spilled_->read(piece.data(), piece.size())) > 0) {
+            written_ = file_->append(std::string(piece.data(), static_cast<std::size_t>(got))) &&
+                       written_;
+        }
+        written_ = got == 0 && written_;
     }
     written_ = file_->append(held_) && written_;
     held_.clear();
+    return written_;
 }
 
 LaunchResult launchSetup(const RunOptions& options, std::ostream& err) {
@@ -395,14 +462,16 @@ bool relayLog(platform::InputFile& log, std::ostream& err) {
     return atRealEnd && err.good();
 }
 
-LogOutcome waitForSetupAndRelayLog(std::string logPath, std::ostream& err) {
+LogOutcome waitForSetupAndRelayLog(std::string logPath, std::ostream& err, bool waitForMarker) {
     const std::int64_t start = platform::monotonicMilliseconds();
     const std::string markerPath = logPath + ".ready";
-    // Watched from before the first look, so that a marker made between a
-    // look and the pause after it ends the pause at once.
-    std::unique_ptr<platform::DirectoryWatch> watch = platform::watchDirectoryOf(markerPath);
-    waitForMarker(markerPath, platform::monotonicMilliseconds,
-                  [&](unsigned milliseconds) { watch->waitForChange(milliseconds); });
+    if (waitForMarker) {
+        // Watched from before the first look, so that a marker made between
+        // a look and the pause after it ends the pause at once.
+        std::unique_ptr<platform::DirectoryWatch> watch = platform::watchDirectoryOf(markerPath);
+        ::waitForMarker(markerPath, platform::monotonicMilliseconds,
+                        [&](unsigned milliseconds) { watch->waitForChange(milliseconds); });
+    }
     removeOnceFree(markerPath);
 
     std::unique_ptr<platform::InputFile> log;

@@ -34,7 +34,15 @@ struct RunOptions {
     bool desktopShortcut = true;
     bool msiExitCodes = false;  // /EXITCODES=msi
     std::string runLog;         // /LOG=: the file the run appends its record to
+    int timeoutSeconds = 0;     // /TIMEOUT=: 0 when the setup may take as long as it takes
 };
+
+// The longest /TIMEOUT=: a day.
+const int kMostTimeoutSeconds = 86400;
+
+// The seconds a /TIMEOUT= value gives: a whole number from 1 to 86400 in
+// decimal digits alone (leading zeros allowed); 0 for anything else.
+int timeoutSecondsOf(const std::string& value);
 
 // Reads and checks the command line (`arguments` starts with the program's
 // name). Returns the options when the run goes on; otherwise the exit code the
@@ -52,19 +60,21 @@ int runExitCode(const RunOptions& options, bool setupRan, int setupStatus, bool 
 // The run's record in the file /LOG= names: a first line with the time and
 // the command line, every line the run writes to `err` (the relayed log
 // among them), a last line with the time and the exit code. Lines end in CR
-// LF. Runs appending to one file at once keep their lines together: the
-// record is appended in one piece at the end, or, past 1 MiB, under the
-// file's lock, held from then to the end.
+// LF. Runs appending to one file at once keep their records whole: a record
+// is appended in one piece at the end, under the file's lock, which a run
+// takes only then and holds only while it copies; past 1 MiB the record waits
+// in a scratch file of its own meanwhile.
 class RunRecord : public std::streambuf {
   public:
     // Null when the file cannot be opened for appending.
     static std::unique_ptr<RunRecord> open(const std::string& path,
                                            const std::vector<std::string>& arguments,
                                            std::ostream& err);
-    // Ends the record with the exit code; false when not all of it got there.
-    // Only the first call writes: an interrupt may end the record from
-    // another thread while the run writes to it.
-    bool finish(int exitCode, const char* how = "exit code");
+    // Ends the record with a line of the time, `how` and the exit code; false
+    // when not all of it got there. Only the first call writes. Without
+    // `wait`, as an interrupt ends the record from another thread, it writes
+    // only when neither the record nor the file's lock is busy at that moment.
+    bool finish(int exitCode, const std::string& how = "exit code", bool wait = true);
 
     RunRecord(std::unique_ptr<platform::AppendFile> file, std::ostream& err)
         : file_(std::move(file)), err_(err) {}
@@ -77,13 +87,13 @@ class RunRecord : public std::streambuf {
   private:
     void keep(const char* bytes, std::size_t count);
     void keepLocked(const char* bytes, std::size_t count);
-    void appendHeld();
+    bool appendAll();
 
     std::unique_ptr<platform::AppendFile> file_;
+    std::unique_ptr<platform::ScratchFile> spilled_;
     std::ostream& err_;
-    std::timed_mutex mutex_;
+    std::mutex mutex_;
     std::string held_;
-    bool locked_ = false;
     bool written_ = true;
     bool finished_ = false;
 };
@@ -125,4 +135,7 @@ enum class LogOutcome {
 // full. A log that another process holds is tried again while the 10 s last.
 // Something at the log path that cannot be read is reported on `err` ("Can
 // not read log <log path>") and stays.
-LogOutcome waitForSetupAndRelayLog(std::string logPath, std::ostream& err);
+// Without `waitForMarker` (a setup that was ended) it looks for the marker
+// only once.
+LogOutcome waitForSetupAndRelayLog(std::string logPath, std::ostream& err,
+                                   bool waitForMarker = true);

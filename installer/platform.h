@@ -49,26 +49,46 @@ long millisecondsSinceStart();
 // calendar clock; its origin is arbitrary.
 std::int64_t monotonicMilliseconds();
 
+// How waiting for a started program ended.
+enum class WaitResult {
+    kExited,    // it ended; its exit code is known
+    kTimedOut,  // it still runs after the time given
+    kFailed,    // the system could not say: taken as a failure, never as 0
+};
+
 // A started program and every process it starts. While the tree is held,
 // they all end together when this program ends without release(): killed,
 // interrupted, or leaving early.
 class ProcessTree {
   public:
     virtual ~ProcessTree() = default;
-    // Blocks until the started program ends; its exit code.
-    virtual int waitForExit() = 0;
+    // Waits until the started program ends, at most `milliseconds` unless
+    // that is negative; `exitCode` gets its exit code when it ended.
+    virtual WaitResult waitForExit(std::int64_t milliseconds, int& exitCode) = 0;
+    // Ends every process of the tree now (the started program alone where it
+    // runs without a job), and waits a short while for the program to be gone.
+    virtual void end() = 0;
     // Before a normal end: what the program started on purpose lives on.
     virtual void release() = 0;
 };
 
 // Starts the program file `program` itself (never one looked for elsewhere)
 // with `commandLine` as the whole command line it reads, no interpreter in
-// between, on this program's console and standard streams. Windows puts it
-// in a job of its own, which lets its processes break away on purpose; where
-// the system allows no such job, it runs without one. Null when it cannot
-// start; `error` then holds the system's reason.
+// between, on this program's console and standard streams. Windows starts
+// only a Windows program (a PE image for x86, x64 or ARM64), and starts it
+// inside a job of its own, which lets its processes break away on purpose;
+// where the system cannot start it inside the job, it starts suspended and
+// joins the job before it runs; where the system allows no such job, it runs
+// without one. Null when it cannot start; `error` then holds the system's
+// reason.
 std::unique_ptr<ProcessTree> startProcess(const std::string& program,
                                           const std::string& commandLine, std::string& error);
+
+// True when the program file reads its command line through the system's
+// ANSI code page as far as its imports show (see program_image.h); false for
+// one that reads it in UTF-16, and where no code page stands between
+// (POSIX).
+bool readsAnsiCommandLine(const std::string& program);
 
 // True when the file-status query succeeds, that is a file or directory is there.
 bool pathIsPresent(const std::string& path);
@@ -88,20 +108,32 @@ bool makeDirectory(const std::string& path);
 // empty value (on Windows the name's letter case does not matter).
 bool hasEnvironmentVariable(const std::string& name);
 
-// True when a program that reads text in the system's ANSI code page (the
-// one Windows uses for programs without Unicode) would get one of
-// `characters` by best-fit conversion of a character of `text` that is not
-// itself one of them: U+FF02 becomes '"' in most code pages. False where no
-// such conversion happens (POSIX, or a UTF-8 system code page).
-bool bestFitMakesAnyOf(const std::string& text, const std::string& characters);
+// How a program that reads text in the system's ANSI code page (the one
+// Windows uses for programs without Unicode) reads one character.
+struct AnsiReading {
+    std::string text;   // what it reads, as UTF-8: best fit turns U+FF02 into '"'
+    bool lost = false;  // the code page has no such character: it reads '?'
+};
+
+// `character` is one character of UTF-8 text (see utf8Characters). Where no
+// code page stands between (POSIX, or a UTF-8 system code page), the
+// character itself.
+AnsiReading ansiReadingOf(const std::string& character);
 
 // How a file operation ended. kInUse is Windows' sharing violation: another
 // process holds the file open, and the same call may succeed once it lets go.
 enum class FileResult { kDone, kMissing, kInUse, kFailed };
 
-// Deletes a file. A link (symbolic link, junction or other reparse point) is
-// kFailed and stays: nothing is deleted through it.
+// A link, in what follows, is a symbolic link, a junction or another reparse
+// point, and also anything whose final path (where the system says the
+// opened file is) is not in the folder the path names under the name it
+// gives: under Wine a Unix symbolic link shows no reparse point.
+
+// Deletes a file. A link is kFailed and stays: nothing is deleted through it.
 FileResult removeFile(const std::string& path);
+
+// True when a file is at both paths and it is one and the same file.
+bool sameFile(const std::string& first, const std::string& second);
 
 // A file opened for reading its bytes in order, as they are on disk.
 class InputFile {
@@ -142,14 +174,34 @@ class AppendFile {
     // Waits until no other process holds the file's lock, then holds it. The
     // lock guards nothing by itself: holders agree to append only under it.
     virtual void lock() = 0;
+    // Takes the lock only when nobody holds it; false when somebody does.
+    virtual bool tryLock() = 0;
     virtual void unlock() = 0;
 };
 
 // Opens a file for appending, creating it where it is missing. Null when it
-// cannot be, and for a relative path, which would land wherever the program
+// cannot be, for a relative path, which would land wherever the program
 // happens to start (an absolute path is a drive path such as C:\x or a UNC
-// path on Windows, one from '/' on POSIX).
+// path on Windows, one from '/' on POSIX), and when anything on the way is a
+// link: the path's final path must be the path itself, so that a link
+// planted where a privileged run appends never sends its text elsewhere. A
+// link to nothing is never followed to create its target.
 std::unique_ptr<AppendFile> openAppendFile(const std::string& path);
+
+// A file of the program's own in the system's temporary folder, for text too
+// long to hold in memory: nobody else opens it, and it goes when it is
+// closed, also when the program is killed.
+class ScratchFile : public InputFile {
+  public:
+    // Writes all of `bytes` after what was written before; false when they
+    // did not all get there.
+    virtual bool write(const std::string& bytes) = 0;
+    // The next read starts at the beginning.
+    virtual bool rewind() = 0;
+};
+
+// Null when no such file can be made.
+std::unique_ptr<ScratchFile> openScratchFile();
 
 enum class ProbeResult { kWritten, kExists, kFailed };
 

@@ -93,33 +93,49 @@ class InotifyWatch : public DirectoryWatch {
     int file_;
 };
 
+bool writeAll(int file, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t wrote = write(file, bytes.data() + done, bytes.size() - done);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+}
+
 class DescriptorAppend : public AppendFile {
   public:
     explicit DescriptorAppend(int file) : file_(file) {}
     ~DescriptorAppend() override { close(file_); }
 
-    bool append(const std::string& bytes) override {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t wrote = write(file_, bytes.data() + done, bytes.size() - done);
-            if (wrote < 0 && errno == EINTR) {
-                continue;
-            }
-            if (wrote <= 0) {
-                return false;
-            }
-            done += static_cast<std::size_t>(wrote);
-        }
-        return true;
-    }
+    bool append(const std::string& bytes) override { return writeAll(file_, bytes); }
     void lock() override {
         while (flock(file_, LOCK_EX) != 0 && errno == EINTR) {
         }
     }
+    bool tryLock() override { return flock(file_, LOCK_EX | LOCK_NB) == 0; }
     void unlock() override { flock(file_, LOCK_UN); }
 
   private:
     int file_;
+};
+
+class DescriptorScratch : public ScratchFile {
+  public:
+    explicit DescriptorScratch(int file) : file_(file), input_(file) {}
+
+    bool write(const std::string& bytes) override { return writeAll(file_, bytes); }
+    bool rewind() override { return lseek(file_, 0, SEEK_SET) == 0; }
+    long read(char* buffer, std::size_t size) override { return input_.read(buffer, size); }
+
+  private:
+    int file_;
+    DescriptorInput input_;  // closes the descriptor
 };
 
 // A child in a process group of its own, so that its whole tree can be ended.
@@ -133,12 +149,31 @@ class ChildGroup : public ProcessTree {
         }
     }
 
-    int waitForExit() override {
+    WaitResult waitForExit(std::int64_t milliseconds, int& exitCode) override {
+        const std::int64_t deadline = monotonicMilliseconds() + milliseconds;
         int status = 0;
-        while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
+        pid_t ended;
+        while ((ended = waitpid(child_, &status, milliseconds < 0 ? 0 : WNOHANG)) == 0 ||
+               (ended < 0 && errno == EINTR)) {
+            if (ended == 0 && monotonicMilliseconds() >= deadline) {
+                return WaitResult::kTimedOut;
+            }
+            if (ended == 0) {
+                sleepMilliseconds(10);
+            }
+        }
+        if (ended != child_) {
+            return WaitResult::kFailed;
         }
         // A killed program did not end with an exit code of its own.
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return WaitResult::kExited;
+    }
+
+    void end() override {
+        kill(-child_, SIGKILL);
+        while (waitpid(child_, nullptr, 0) < 0 && errno == EINTR) {
+        }
     }
 
     void release() override {
@@ -319,14 +354,41 @@ std::unique_ptr<AppendFile> openAppendFile(const std::string& path) {
     if (path.empty() || path[0] != '/') {
         return nullptr;
     }
-    int file = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int file = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (file < 0) {
         return nullptr;
     }
-    return std::make_unique<DescriptorAppend>(file);
+    auto append = std::make_unique<DescriptorAppend>(file);
+    // A link in a folder on the way: the real path is another.
+    char* real = realpath(path.c_str(), nullptr);
+    bool itself = real && path == real;
+    std::free(real);
+    return itself ? std::move(append) : nullptr;
 }
 
-bool bestFitMakesAnyOf(const std::string&, const std::string&) {
+std::unique_ptr<ScratchFile> openScratchFile() {
+    const char* folder = std::getenv("TMPDIR");
+    std::string name = std::string(folder && *folder ? folder : "/tmp") + "/qix-record-XXXXXX";
+    int file = mkostemp(&name[0], O_CLOEXEC);
+    if (file < 0) {
+        return nullptr;
+    }
+    unlink(name.c_str());
+    return std::make_unique<DescriptorScratch>(file);
+}
+
+bool sameFile(const std::string& first, const std::string& second) {
+    struct stat one;
+    struct stat two;
+    return stat(first.c_str(), &one) == 0 && stat(second.c_str(), &two) == 0 &&
+           one.st_dev == two.st_dev && one.st_ino == two.st_ino;
+}
+
+AnsiReading ansiReadingOf(const std::string& character) {
+    return AnsiReading{character, false};
+}
+
+bool readsAnsiCommandLine(const std::string&) {
     return false;
 }
 

@@ -12,6 +12,8 @@
 #include <wx/filename.h>
 #include <wx/log.h>
 
+#include "program_image.h"
+
 namespace platform {
 namespace {
 
@@ -112,6 +114,98 @@ std::wstring longPathOfFull(const std::wstring& full) {
 
 std::wstring longPath(const std::string& path) {
     return longPathOfFull(fullPath(path));
+}
+
+// Owns one kernel handle; an invalid or null one is no handle.
+class ScopedHandle {
+  public:
+    explicit ScopedHandle(HANDLE handle = nullptr)
+        : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+    ~ScopedHandle() {
+        if (handle_) {
+            CloseHandle(handle_);
+        }
+    }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+
+    HANDLE get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+  private:
+    HANDLE handle_;
+};
+
+// Where the system says an opened file or folder is; empty when it cannot say.
+std::wstring finalPathOf(HANDLE handle) {
+    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    DWORD length = GetFinalPathNameByHandleW(handle, nullptr, 0, flags);
+    if (length == 0) {
+        return std::wstring();
+    }
+    std::wstring path(length, L'\0');
+    length = GetFinalPathNameByHandleW(handle, &path[0], length, flags);
+    path.resize(length < path.size() ? length : 0);
+    return path;
+}
+
+// The path with its short (8.3) names spelled out where the system can.
+std::wstring withLongNames(const std::wstring& path) {
+    DWORD length = GetLongPathNameW(path.c_str(), nullptr, 0);
+    if (length == 0) {
+        return path;
+    }
+    std::wstring named(length, L'\0');
+    length = GetLongPathNameW(path.c_str(), &named[0], length);
+    named.resize(length < named.size() ? length : 0);
+    return named.empty() ? path : named;
+}
+
+bool sameText(const std::wstring& first, const std::wstring& second) {
+    return CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
+                                static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool hasReparsePoint(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information = {};
+    return !GetFileInformationByHandle(file, &information) ||
+           (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Whether a handle opened at `path` (in the long form) is a link. Under Wine
+// a Unix symbolic link shows no reparse point, but its final path is its
+// target's. `anywhere` looks at every folder on the way too; otherwise only
+// the last component counts, as the folder's own final path is compared.
+// When the system cannot say where the file is, only a reparse point counts,
+// and `anywhere` refuses.
+bool isLink(HANDLE file, const std::wstring& path, bool anywhere) {
+    if (hasReparsePoint(file)) {
+        return true;
+    }
+    std::wstring final = finalPathOf(file);
+    if (final.empty()) {
+        return anywhere;
+    }
+    std::wstring named = withLongNames(path);
+    if (!anywhere) {
+        std::wstring::size_type last = named.find_last_of(L'\\');
+        if (last == std::wstring::npos) {
+            return true;
+        }
+        ScopedHandle folder(CreateFileW(named.substr(0, last + 1).c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr));
+        std::wstring folderFinal = folder ? finalPathOf(folder.get()) : std::wstring();
+        if (folderFinal.empty()) {
+            return false;
+        }
+        if (folderFinal.back() != L'\\') {
+            folderFinal += L'\\';
+        }
+        named = folderFinal + named.substr(last + 1);
+    }
+    return !sameText(final, named);
 }
 
 }  // namespace
@@ -224,44 +318,28 @@ bool hasEnvironmentVariable(const std::string& name) {
            GetLastError() != ERROR_ENVVAR_NOT_FOUND;
 }
 
-bool bestFitMakesAnyOf(const std::string& text, const std::string& characters) {
+AnsiReading ansiReadingOf(const std::string& character) {
+    AnsiReading reading{character, false};
     // The code page of programs without Unicode, not this process's own.
     UINT codePage = 0;
+    std::wstring wide;
     if (!GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
                         reinterpret_cast<LPWSTR>(&codePage), sizeof(codePage) / sizeof(WCHAR)) ||
-        codePage == CP_UTF8) {
-        return false;
+        codePage == CP_UTF8 || !toWide(character, wide) || wide.empty()) {
+        return reading;
     }
-    std::wstring wide;
-    if (!toWide(text, wide)) {
-        return false;
-    }
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        if (wide[i] < 0x80) {
-            continue;
-        }
-        int units = wide[i] >= 0xD800 && wide[i] < 0xDC00 && i + 1 < wide.size() ? 2 : 1;
-        char converted[8] = {};
-        BOOL usedDefault = FALSE;
-        int size = WideCharToMultiByte(codePage, 0, &wide[i], units, converted, sizeof(converted),
-                                       nullptr, &usedDefault);
-        i += static_cast<std::size_t>(units - 1);
-        // A character the code page lacks becomes its default character,
-        // which is no best fit: the name then shows as '?', nowhere else.
-        if (size == 1 && !usedDefault && characters.find(converted[0]) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
+    char converted[8] = {};
+    BOOL usedDefault = FALSE;
+    int size = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()),
+                                   converted, sizeof(converted), nullptr, &usedDefault);
+    wchar_t back[4] = {};
+    int backSize = size > 0 ? MultiByteToWideChar(codePage, 0, converted, size, back, 4) : 0;
+    reading.lost = size <= 0 || usedDefault;
+    reading.text = reading.lost ? "?" : toUtf8(std::wstring(back, static_cast<std::size_t>(backSize)));
+    return reading;
 }
 
 namespace {
-
-bool isLink(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION information = {};
-    return !GetFileInformationByHandle(file, &information) ||
-           (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
 
 // The job holding the started setup's tree, for the console control handler,
 // which has no other way to reach it. The lock keeps the handler from acting
@@ -327,6 +405,11 @@ class HandleAppend : public AppendFile {
         OVERLAPPED beyondEnd = farByte();
         LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &beyondEnd);
     }
+    bool tryLock() override {
+        OVERLAPPED beyondEnd = farByte();
+        return LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                          &beyondEnd);
+    }
     void unlock() override {
         OVERLAPPED beyondEnd = farByte();
         UnlockFileEx(file_, 0, 1, 0, &beyondEnd);
@@ -340,6 +423,31 @@ class HandleAppend : public AppendFile {
     }
 
     HANDLE file_;
+};
+
+class HandleScratch : public ScratchFile {
+  public:
+    explicit HandleScratch(HANDLE file) : file_(file) {}
+
+    bool write(const std::string& bytes) override {
+        DWORD written = 0;
+        return bytes.size() < (1u << 30) &&
+               WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                         nullptr) &&
+               written == bytes.size();
+    }
+    bool rewind() override {
+        LARGE_INTEGER start = {};
+        return SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN);
+    }
+    long read(char* buffer, std::size_t size) override {
+        DWORD got = 0;
+        DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+        return ReadFile(file_.get(), buffer, want, &got, nullptr) ? static_cast<long>(got) : -1;
+    }
+
+  private:
+    ScopedHandle file_;
 };
 
 void setTreeJob(HANDLE job) {
@@ -361,11 +469,29 @@ class JobTree : public ProcessTree {
         CloseHandle(process_);
     }
 
-    int waitForExit() override {
-        WaitForSingleObject(process_, INFINITE);
+    WaitResult waitForExit(std::int64_t milliseconds, int& exitCode) override {
+        // The longest limit, a day, stays well below INFINITE.
+        DWORD limit = milliseconds < 0 ? INFINITE : static_cast<DWORD>(milliseconds);
+        DWORD waited = WaitForSingleObject(process_, limit);
+        if (waited == WAIT_TIMEOUT) {
+            return WaitResult::kTimedOut;
+        }
         DWORD code = 0;
-        GetExitCodeProcess(process_, &code);
-        return static_cast<int>(code);
+        if (waited != WAIT_OBJECT_0 || !GetExitCodeProcess(process_, &code)) {
+            return WaitResult::kFailed;
+        }
+        exitCode = static_cast<int>(code);
+        return WaitResult::kExited;
+    }
+
+    void end() override {
+        const UINT code = static_cast<UINT>(-1);
+        if (!job_ || !TerminateJobObject(job_, code)) {
+            TerminateProcess(process_, code);
+        }
+        // The tree's processes go one by one: give the setup time to let go
+        // of its log.
+        WaitForSingleObject(process_, 5000);
     }
 
     void release() override {
@@ -444,12 +570,75 @@ void failWhenInterrupted(int exitCode, std::function<void()> lastWords) {
     SetConsoleCtrlHandler(endOnInterrupt, TRUE);
 }
 
+namespace {
+
+// The program file's image, read through one handle; nothing when the file
+// cannot be opened, which CreateProcessW then reports in its own words.
+bool inspectFile(const std::wstring& application, ProgramImage& image) {
+    ScopedHandle file(CreateFileW(longPathOfFull(application).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        return false;
+    }
+    image = inspectProgramImage([&file](std::uint64_t offset, std::size_t size) {
+        std::string bytes(size, '\0');
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        if (size >= (1u << 30) ||
+            !ReadFile(file.get(), &bytes[0], static_cast<DWORD>(size), &got, &at)) {
+            got = 0;
+        }
+        bytes.resize(got);
+        return bytes;
+    });
+    return true;
+}
+
+// PROC_THREAD_ATTRIBUTE_JOB_LIST (Windows 10), which older headers lack.
+const DWORD_PTR kJobListAttribute = 13 | 0x00020000;
+
+// Starts the program inside `job` from its first instruction where the system
+// can (Windows 10 and later); false when it cannot, with nothing started.
+bool startInJob(const std::wstring& application, std::wstring& line, STARTUPINFOW startup,
+                HANDLE job, PROCESS_INFORMATION& process) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::vector<char> buffer(size);
+    auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer.data());
+    if (!job || size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+        return false;
+    }
+    STARTUPINFOEXW extended = {};
+    extended.StartupInfo = startup;
+    extended.StartupInfo.cb = sizeof(extended);
+    extended.lpAttributeList = list;
+    bool started = UpdateProcThreadAttribute(list, 0, kJobListAttribute, &job, sizeof(job),
+                                             nullptr, nullptr) &&
+                   CreateProcessW(application.c_str(), &line[0], nullptr, nullptr, TRUE,
+                                  EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT,
+                                  nullptr, nullptr, &extended.StartupInfo, &process);
+    DeleteProcThreadAttributeList(list);
+    return started;
+}
+
+}  // namespace
+
 std::unique_ptr<ProcessTree> startProcess(const std::string& program,
                                           const std::string& commandLine, std::string& error) {
     std::wstring application = fullPath(program);
     std::wstring line;
     if (application.empty() || !toWide(commandLine, line)) {
         error = systemReason(ERROR_INVALID_NAME, program);
+        return nullptr;
+    }
+    // Windows would run a script or a program of another system that Wine
+    // runs natively, outside any job: only a Windows program starts.
+    ProgramImage image;
+    if (inspectFile(application, image) && !image.isProgram) {
+        error = systemReason(ERROR_BAD_EXE_FORMAT, program);
         return nullptr;
     }
     STARTUPINFOW startup = {};
@@ -462,9 +651,14 @@ std::unique_ptr<ProcessTree> startProcess(const std::string& program,
     // Held from the start to the job: an interrupt in between must not leave
     // a suspended setup behind.
     AcquireSRWLockExclusive(&treeLock);
-    BOOL started = CreateProcessW(application.c_str(), &line[0], nullptr, nullptr, TRUE,
-                                  CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr,
-                                  &startup, &process);
+    HANDLE job = newTreeJob();
+    bool inJob = startInJob(application, line, startup, job, process);
+    // Elsewhere it starts suspended and joins the job before it runs; where
+    // Windows allows no job of the program's own (before Windows 8, in a job
+    // that allows no other), it runs without one.
+    BOOL started = inJob || CreateProcessW(application.c_str(), &line[0], nullptr, nullptr, TRUE,
+                                           CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, nullptr,
+                                           nullptr, &startup, &process);
     DWORD failure = GetLastError();
     for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
         if (handle) {
@@ -472,22 +666,29 @@ std::unique_ptr<ProcessTree> startProcess(const std::string& program,
         }
     }
     if (!started) {
+        if (job) {
+            CloseHandle(job);
+        }
         ReleaseSRWLockExclusive(&treeLock);
         error = systemReason(failure, program);
         return nullptr;
     }
-    // Where Windows allows no job of the program's own (before Windows 8, in
-    // a job that allows no other), the setup runs without one.
-    HANDLE job = newTreeJob();
-    if (job && !AssignProcessToJobObject(job, process.hProcess)) {
+    if (!inJob && job && !AssignProcessToJobObject(job, process.hProcess)) {
         CloseHandle(job);
         job = nullptr;
     }
     treeJob = job;
     ReleaseSRWLockExclusive(&treeLock);
-    ResumeThread(process.hThread);
+    if (!inJob) {
+        ResumeThread(process.hThread);
+    }
     CloseHandle(process.hThread);
     return std::make_unique<JobTree>(process.hProcess, job);
+}
+
+bool readsAnsiCommandLine(const std::string& program) {
+    ProgramImage image;
+    return !inspectFile(fullPath(program), image) || image.readsAnsiCommandLine;
 }
 
 std::unique_ptr<DirectoryWatch> watchDirectoryOf(const std::string& path) {
@@ -511,13 +712,76 @@ std::unique_ptr<AppendFile> openAppendFile(const std::string& path) {
     if (!(drive || unc) || wide.empty()) {
         return nullptr;
     }
-    HANDLE file = CreateFileW(wide.c_str(), FILE_APPEND_DATA | GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    // Opened where it stands, and made only as a new file: under Wine, opening
+    // a Unix link to nothing with OPEN_ALWAYS would create its target.
+    const DWORD access = FILE_APPEND_DATA | GENERIC_READ;
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        for (DWORD how : {OPEN_EXISTING, CREATE_NEW}) {
+            HANDLE file = CreateFileW(wide.c_str(), access, share, nullptr, how,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            if (file != INVALID_HANDLE_VALUE) {
+                if (isLink(file, wide, true)) {
+                    CloseHandle(file);
+                    return nullptr;
+                }
+                return std::make_unique<HandleAppend>(file);
+            }
+            DWORD error = GetLastError();
+            bool goOn = how == OPEN_EXISTING ? error == ERROR_FILE_NOT_FOUND
+                                             : error == ERROR_FILE_EXISTS;
+            if (!goOn) {
+                return nullptr;
+            }
+        }
+    }
+    return nullptr;
+}
+
+std::unique_ptr<ScratchFile> openScratchFile() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH) {
         return nullptr;
     }
-    return std::make_unique<HandleAppend>(file);
+    static LONG count = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::wstring name = std::wstring(folder) + L"qix-record-" +
+                            std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(InterlockedIncrement(&count)) + L".tmp";
+        HANDLE file = CreateFileW(longPathOfFull(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                  0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE |
+                                      FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            return std::make_unique<HandleScratch>(file);
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) {
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+bool sameFile(const std::string& first, const std::string& second) {
+    BY_HANDLE_FILE_INFORMATION information[2] = {};
+    const std::string* paths[2] = {&first, &second};
+    for (int i = 0; i < 2; ++i) {
+        std::wstring wide = longPath(*paths[i]);
+        ScopedHandle file(wide.empty() ? nullptr
+                                       : CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                                         FILE_SHARE_DELETE,
+                                                     nullptr, OPEN_EXISTING,
+                                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!file || !GetFileInformationByHandle(file.get(), &information[i])) {
+            return false;
+        }
+    }
+    return information[0].dwVolumeSerialNumber == information[1].dwVolumeSerialNumber &&
+           information[0].nFileIndexHigh == information[1].nFileIndexHigh &&
+           information[0].nFileIndexLow == information[1].nFileIndexLow;
 }
 
 FileResult removeFile(const std::string& path) {
@@ -535,7 +799,7 @@ FileResult removeFile(const std::string& path) {
     }
     FileResult result = FileResult::kFailed;
     FILE_DISPOSITION_INFO disposition = {TRUE};
-    if (!isLink(file)) {
+    if (!isLink(file, wide, false)) {
         result =
             SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition))
                 ? FileResult::kDone
@@ -559,7 +823,7 @@ FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& fi
     if (handle == INVALID_HANDLE_VALUE) {
         return fileResult(GetLastError());
     }
-    if (isLink(handle)) {
+    if (isLink(handle, wide, false)) {
         CloseHandle(handle);
         return FileResult::kFailed;
     }

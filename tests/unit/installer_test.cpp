@@ -21,7 +21,7 @@ namespace {
 // The eleven lines of old, then those of the options added since.
 TEST(Installer, UsageTextKeepsItsLinesAndAddsTheNewOptions) {
     std::string usage = kUsageText;
-    EXPECT_EQ(16, std::count(usage.begin(), usage.end(), '\n'));
+    EXPECT_EQ(17, std::count(usage.begin(), usage.end(), '\n'));
     EXPECT_EQ("Zev'\n", usage.substr(390, 5));
     EXPECT_EQ("\n /norestart ", usage.substr(395, 13));
     EXPECT_EQ('\n', usage.back());
@@ -284,7 +284,9 @@ TEST(Installer, StaleLogIsRemovedBeforeLaunch) {
     std::ostringstream err;
     LaunchResult launch = launchSetup(options, err);
     ASSERT_TRUE(launch.setup) << err.str();
-    EXPECT_EQ(0, launch.setup->waitForExit());
+    int status = -1;
+    EXPECT_EQ(platform::WaitResult::kExited, launch.setup->waitForExit(-1, status));
+    EXPECT_EQ(0, status);
     EXPECT_FALSE(std::filesystem::exists(launch.logPath)) << launch.logPath;
     EXPECT_EQ(stale - 1, static_cast<std::size_t>(
                              std::distance(std::filesystem::directory_iterator(temp.path()), {})));
@@ -340,8 +342,7 @@ TEST(Installer, CommandLineGivesTheRunValues) {
         {{other, "/DS=1", "/norestart", "/L=  e  "}, other + ".exe", "e", "", true},
         {{upper, "/D= C:\\a b ", "/D=C:\\second", "/DS="}, upper, "", "C:\\a b", true},
         {{setup, "/L=e", "/L=x"}, setup, "e", "", true},
-        // The path that runs: blanks trimmed as the table trims them.
-        {{bare + "  "}, bare + ".exe", "", "", true},
+        {{bare, "/TIMEOUT= 0030 "}, bare + ".exe", "", "", true},
     };
     for (const Case& c : cases) {
         std::vector<std::string> arguments{"prog"};

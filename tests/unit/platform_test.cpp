@@ -24,15 +24,21 @@ TEST(Platform, ClockAndSleep) {
 // The started program's own exit code; a program killed by a signal has
 // none and counts as a failure; one that cannot start says why.
 TEST(Platform, StartedProgramsEndWithTheirOwnStatus) {
+    using platform::WaitResult;
     struct Case {
         const char* program;
         const char* commandLine;
         bool starts;
         int status;
+        std::int64_t limit = -1;
+        WaitResult result = WaitResult::kExited;
     } cases[] = {
         {"/bin/sh", "/bin/sh -c exit\t0", true, 0},
         {"/bin/sh", "\"/bin/sh\" -c exit\t3", true, 3},
         {"/bin/sh", "/bin/sh -c kill\t-9\t$$", true, -1},
+        {"/bin/sh", "/bin/sh -c exit\t4", true, 4, 60000},
+        // Past its limit it runs on until it is ended, and then has no code.
+        {"/bin/sh", "/bin/sh -c sleep\t60", true, -1, 1, WaitResult::kTimedOut},
         {"/no/such/setup.exe", "/no/such/setup.exe /S ", false, 0},
         {"/tmp", "/tmp /S ", false, 0},
     };
@@ -42,7 +48,13 @@ TEST(Platform, StartedProgramsEndWithTheirOwnStatus) {
             platform::startProcess(c.program, c.commandLine, reason);
         ASSERT_EQ(c.starts, tree != nullptr) << c.commandLine << ": " << reason;
         if (tree) {
-            EXPECT_EQ(c.status, tree->waitForExit()) << c.commandLine;
+            int status = 99;
+            EXPECT_EQ(c.result, tree->waitForExit(c.limit, status)) << c.commandLine;
+            if (c.result == WaitResult::kTimedOut) {
+                tree->end();
+                EXPECT_EQ(WaitResult::kFailed, tree->waitForExit(-1, status)) << "not reaped";
+            }
+            EXPECT_EQ(c.status, c.result == WaitResult::kExited ? status : -1) << c.commandLine;
             tree->release();
         } else {
             EXPECT_NE("", reason);
