@@ -216,14 +216,19 @@ bool resolveInstallDir(std::string& directory, std::ostream& err, bool ansiSetup
     // The quotes go before anything is made of the directory, so that the one
     // created and probed is the one the setup is given and writes its log in.
     stripEnclosingQuotes(directory);
-    // The setup, its log path and every message get the directory as it is
-    // created, never a ".." that would make the setup create what it cancels.
-    directory = withDotsResolved(directory);
-    // The directory goes into the setup's command line and its log path as
-    // it is, and must be the one Windows and the setup take it for.
+    // The directory goes into the setup's command line and its log path,
+    // and must be the one Windows and the setup take it for. Judged as
+    // given: what a ".." cancels still tells of a path gone wrong.
     if (!fitsSetupCommandLine(directory) || !namesPlainDirectory(directory, ansiSetup) ||
-        hasComponentWindowsRenames(directory) || !createDirectory(directory) ||
-        !pathExists(directory)) {
+        hasComponentWindowsRenames(directory)) {
+        err << "Can not create directory " << directory << std::endl;
+        return false;
+    }
+    // From here on the setup, its log path and every message get the
+    // directory as it is created, never a ".." that would make the setup
+    // create what it cancels.
+    directory = withDotsResolved(directory);
+    if (!createDirectory(directory) || !pathExists(directory)) {
         err << "Can not create directory " << directory << std::endl;
         return false;
     }

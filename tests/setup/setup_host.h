@@ -6,9 +6,25 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#ifdef QIX_ANSI_SETUP
+// A setup without Unicode: the line in the system's ANSI code page.
 inline std::string rawCommandLine(int, char**) {
     return GetCommandLineA();
 }
+#else
+inline std::string utf8(const wchar_t* wide) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    std::string text(size > 0 ? size : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, &text[0], size, nullptr, nullptr);
+    text.pop_back();
+    return text;
+}
+
+// A setup with Unicode reads the line in UTF-16; kept here as UTF-8.
+inline std::string rawCommandLine(int, char**) {
+    return utf8(GetCommandLineW());
+}
+#endif
 
 inline void sleepMilliseconds(unsigned milliseconds) {
     Sleep(milliseconds);

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "setup_host.h"
 #include "setup_switches.h"
@@ -41,7 +42,7 @@ void writeFile(const std::string& path, const std::string& bytes) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--create-after") {
         sleepMilliseconds(static_cast<unsigned>(std::atoi(argv[2])));
         writeFile(argv[3], "");
@@ -96,3 +97,20 @@ int main(int argc, char** argv) {
     }
     return std::atoi(environment("QIX_SETUP_EXIT", "0").c_str());
 }
+
+#if defined(_WIN32) && !defined(QIX_ANSI_SETUP)
+// A Unicode setup: it imports only the wide readers of its command line.
+int wmain(int argc, wchar_t** wide) {
+    std::vector<std::string> arguments(static_cast<std::size_t>(argc));
+    std::vector<char*> argv;
+    for (int i = 0; i < argc; ++i) {
+        arguments[i] = utf8(wide[i]);
+        argv.push_back(&arguments[i][0]);
+    }
+    return run(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) {
+    return run(argc, argv);
+}
+#endif

@@ -218,6 +218,37 @@ TEST(InstallDir, CreateDirectoryMakesEveryMissingParent) {
     EXPECT_TRUE(std::filesystem::is_regular_file(temp.path() + "/file"));
 }
 
+// The directory the setup gets is the one Windows creates.
+TEST(InstallDir, DotsResolvedSamples) {
+    struct Case {
+        const char* directory;
+        const char* resolved;
+    } cases[] = {
+        {"C:\\x\\a\\..\\b", "C:\\x\\b"},
+        {"C:/x/./y/", "C:/x/y/"},
+        {"C:\\x\\a\\..", "C:\\x"},
+        {"C:\\x\\a\\..\\", "C:\\x\\"},
+        {"C:\\..\\..\\x", "C:\\x"},
+        {"C:\\x\\..", "C:\\"},
+        {"C:\\x\\\\y\\.", "C:\\x\\y"},
+        {"C:\\x\\...\\.a", "C:\\x\\...\\.a"},
+        {"C:\\", "C:\\"},
+        {"rel\\..\\x", "rel\\..\\x"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.resolved, withDotsResolved(c.directory)) << c.directory;
+    }
+}
+
+// Each character on its own: a lone surrogate never takes the next along.
+TEST(InstallDir, Utf8CharacterSamples) {
+    using Characters = std::vector<std::string>;
+    EXPECT_EQ((Characters{"a", "\xed\xa0\x80", "\xef\xbc\x82", "\xf0\x9f\x98\x80", "b"}),
+              utf8Characters("a\xed\xa0\x80\xef\xbc\x82\xf0\x9f\x98\x80" "b"));
+    EXPECT_EQ((Characters{"\x80", "\xd0\x96"}), utf8Characters("\x80\xd0\x96"));
+    EXPECT_EQ(Characters{}, utf8Characters(""));
+}
+
 TEST(InstallDir, ResolveRejectsWhatIsNotAnAbsoluteDrivePath) {
     // The native build has no Program Files folder, so the default is rejected too.
     for (std::string directory :

@@ -359,6 +359,20 @@ TEST(Installer, CommandLineGivesTheRunValues) {
     }
 }
 
+TEST(Installer, TimeoutValueSamples) {
+    struct Case {
+        const char* value;
+        int seconds;
+    } cases[] = {
+        {"1", 1},  {"86400", 86400}, {"0086400", 86400}, {"007", 7},   {"86401", 0},
+        {"0", 0},  {"000", 0},       {"", 0},            {"+5", 0},    {"-1", 0},
+        {"1.5", 0}, {"5s", 0},       {"4294967297", 0},  {"1 0", 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.seconds, timeoutSecondsOf(c.value)) << c.value;
+    }
+}
+
 // With /EXITCODES=msi the run ends as Windows Installer's callers expect;
 // without it, 0 or -1 as ever.
 TEST(Installer, ExitCodeSamples) {

@@ -1,0 +1,89 @@
+#include "program_image.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void put(std::string& bytes, std::size_t at, std::uint64_t value, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[at + i] = static_cast<char>(value >> (8 * i));
+    }
+}
+
+// A small image as a linker lays it out: headers, then one section at
+// address 0x1000 from file offset 0x200 holding the import directory, with
+// each name of `imports` from one library ("#" for an import by ordinal).
+std::string image(std::uint16_t machine, std::uint16_t characteristics, bool plus,
+                  const std::vector<std::string>& imports) {
+    std::string bytes(0x600, '\0');
+    bytes.replace(0, 2, "MZ");
+    put(bytes, 0x3C, 0x40, 4);
+    bytes.replace(0x40, 4, std::string("PE\0\0", 4));
+    std::size_t directories = plus ? 112 : 96;
+    std::size_t optionalSize = directories + 16 * 8;
+    put(bytes, 0x44, machine, 2);
+    put(bytes, 0x46, 1, 2);
+    put(bytes, 0x54, optionalSize, 2);
+    put(bytes, 0x56, characteristics, 2);
+    put(bytes, 0x58, plus ? 0x20B : 0x10B, 2);
+    put(bytes, 0x58 + directories - 4, 16, 4);
+    put(bytes, 0x58 + directories + 8, 0x1000, 4);
+    std::size_t section = 0x58 + optionalSize;
+    put(bytes, section + 8, 0x400, 4);
+    put(bytes, section + 12, 0x1000, 4);
+    put(bytes, section + 16, 0x400, 4);
+    put(bytes, section + 20, 0x200, 4);
+    // One descriptor, its lookup table at 0x1040, the names from 0x1100.
+    put(bytes, 0x200, 0x1040, 4);
+    std::size_t entry = plus ? 8 : 4;
+    std::size_t name = 0x300;
+    for (std::size_t i = 0; i < imports.size(); ++i) {
+        std::uint64_t ordinal = std::uint64_t{1} << (entry * 8 - 1);
+        put(bytes, 0x240 + i * entry, imports[i] == "#" ? ordinal | 7 : name - 0x200 + 0x1000,
+            entry);
+        bytes.replace(name + 2, imports[i].size(), imports[i]);
+        name += imports[i].size() + 3;
+    }
+    return bytes;
+}
+
+ReadAt from(const std::string& bytes) {
+    return [bytes](std::uint64_t offset, std::size_t size) {
+        return offset < bytes.size() ? bytes.substr(offset, size) : std::string();
+    };
+}
+
+// Only a Windows program for a machine Windows runs is started; only one that
+// shows it reads its command line in UTF-16 gets names its code page lacks.
+TEST(ProgramImage, Samples) {
+    const std::uint16_t exe = 0x0102;
+    std::string x64 = image(0x8664, exe, true, {"Sleep", "GetCommandLineW"});
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool isProgram;
+        bool ansi;
+    } cases[] = {
+        {"empty", "", false, true},
+        {"script", "#!/bin/sh\nsleep 60\n", false, true},
+        {"header cut short", x64.substr(0, 0x50), false, true},
+        {"MZ alone", "MZ" + std::string(62, '\0'), false, true},
+        {"DLL", image(0x8664, exe | 0x2000, true, {"GetCommandLineW"}), false, true},
+        {"not executable", image(0x8664, 0x0100, true, {"GetCommandLineW"}), false, true},
+        {"ARM (32-bit)", image(0x1C0, exe, true, {"GetCommandLineW"}), false, true},
+        {"x64, wide", x64, true, false},
+        {"sections cut off", x64.substr(0, 0x200), true, true},
+        {"x86, wide", image(0x14C, exe, false, {"#", "GetCommandLineW"}), true, false},
+        {"ARM64, wide run-time", image(0xAA64, exe, true, {"__wgetmainargs"}), true, false},
+        {"x86, narrow", image(0x14C, exe, false, {"GetCommandLineA"}), true, true},
+        {"both", image(0x8664, exe, true, {"GetCommandLineW", "_acmdln"}), true, true},
+        {"neither", image(0x8664, exe, true, {"Sleep", "#"}), true, true},
+    };
+    for (const Case& c : cases) {
+        ProgramImage inspected = inspectProgramImage(from(c.bytes));
+        EXPECT_EQ(c.isProgram, inspected.isProgram) << c.what;
+        EXPECT_EQ(c.ansi, inspected.readsAnsiCommandLine) << c.what;
+    }
+}
+
+}  // namespace
