@@ -93,7 +93,16 @@ TEST(CommandLine, Samples) {
         {{"{setup}", "/EXITCODES=msi", "/D=rel\\dir"}, 67, "", kNotAbsolute},
         {{"{setup}", "/EXITCODES=MSI"}, 255, "", "Invalid parameter \"/EXITCODES=MSI\"\n"},
         {{"{setup}", "/EXITCODES="}, 255, "", "Invalid parameter \"/EXITCODES=\"\n"},
-        // The record is opened first: a run that cannot keep it does nothing.
+        {{"{setup}", "/TIMEOUT=0"}, 255, "", "Invalid parameter \"/TIMEOUT=0\"\n"},
+        {{"{setup}", "/EXITCODES=msi", "/TIMEOUT= 86401"},
+         103,
+         "",
+         "Invalid parameter \"/TIMEOUT=86401\"\n"},
+        // Nothing is at a path with a blank before it.
+        {{" {setup}"}, 255, "", "Path not found:  {setup}\nFirst parameter must be setup path\n"},
+        // The record is opened first: a run that cannot keep it does nothing,
+        // nor appends to the setup.
+        {{"{setup}", "/LOG={setup}"}, 255, "", "Can not write log {setup}\n"},
         {{"{setup}", "/LOG=rel.log", "/D=rel\\dir"}, 255, "", "Can not write log rel.log\n"},
         {{"{setup}", "/EXITCODES=msi", "/LOG={dir}", "/D=rel\\dir"},
          67,
@@ -116,6 +125,7 @@ TEST(CommandLine, Samples) {
     }
     // Nothing was created: no relative directory, no probe file.
     EXPECT_EQ(std::vector<std::string>{"setup.exe"}, listDir(bench.dir()));
+    EXPECT_EQ(readFile(bench.installSetup("copy.exe")), readFile(bench.dir() + "/setup.exe"));
 }
 
 // Arguments far beyond what a Windows command line can carry: only the native

@@ -232,8 +232,22 @@ TEST_F(Fault, NonLatinDirectoryIsCreatedAndPassedIntact) {
     }
     Outcome outcome = runRecorded({setup, "/D=" + win("n10/a/../../n10b")});
     EXPECT_EQ(0, outcome.exitCode) << outcome.err;
+    EXPECT_EQ(win("n10b"), parseSetupSwitches(readFile(record)).directory);
     EXPECT_TRUE(fs::is_directory(linux("n10b")));
     EXPECT_FALSE(exists(linux("n10"))) << "a component that \"..\" cancels was created";
+}
+
+// A setup without Unicode would read a name its code page lacks as '?'s and
+// install elsewhere: such a directory is refused before anything is made.
+TEST_F(Fault, AnsiSetupGetsNoNameItCannotRead) {
+    std::string directory = win("x/\xd0\x96\xd1\x83\xd0\xba");
+    for (const char* name : {"AnsiSetup.exe", "test_setup_ansi.exe"}) {
+        fs::copy_file(std::string(QIX_WINDOWS_BUILD_DIR) + "/" + name, linux(name));
+        Outcome outcome = bench.run({win(name), "/D=" + directory});
+        EXPECT_EQ(255, outcome.exitCode) << name;
+        EXPECT_EQ(bench.lines("Can not create directory " + directory + "\n"), outcome.err);
+    }
+    EXPECT_EQ((Names{"AnsiSetup.exe", "test_setup_ansi.exe"}), listDir(bench.dir()));
 }
 
 }  // namespace

@@ -220,7 +220,9 @@ Outcome Bench::spawn(std::vector<std::string> argv,
     static std::atomic<int> runs{0};
     std::string stem = dir_ + "/.run" + std::to_string(++runs);
     std::string outPath = stem + ".stdout";
-    std::string errPath = errStream == ErrStream::kFull ? "/dev/full" : stem + ".stderr";
+    std::string errPath = errStream == ErrStream::kFull        ? "/dev/full"
+                          : errStream == ErrStream::kNamedPipe ? dir_ + "/err.fifo"
+                                                               : stem + ".stderr";
     pid_t child = fork();
     if (child == 0) {
         // A group of its own, which cmd and the setup join under Wine too: the

@@ -15,8 +15,9 @@
 enum class Target { kWindows, kNative };
 
 // Where a run's standard error goes: a file the outcome is read from, nowhere
-// (closed), or a device on which every write fails (a full disk).
-enum class ErrStream { kCaptured, kClosed, kFull };
+// (closed), a device on which every write fails (a full disk), or the named
+// pipe "err.fifo" that the test made in its folder and reads at its own pace.
+enum class ErrStream { kCaptured, kClosed, kFull, kNamedPipe };
 
 struct Outcome {
     int exitCode = -1;

@@ -8,8 +8,11 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -477,6 +480,128 @@ TEST_F(Run, KilledProgramTakesItsSetupAlong) {
     }
 }
 
+// With /TIMEOUT= a setup that never returns is ended with everything it
+// started; its log is relayed, and the record closes with the reason.
+TEST_F(Run, TimeoutEndsASetupThatHangs) {
+    Outcome outcome = install({"/D=" + win("app"), "/TIMEOUT=2", "/EXITCODES=msi",
+                               "/LOG=" + win("runs.log")},
+                              withLog("half way\n", {{"QIX_SETUP_SLEEP_MS", "30000"},
+                                                     {"QIX_SETUP_MARKER", "never"},
+                                                     {"QIX_SETUP_DONE", win("setup-done")}}));
+    std::string line = "Setup did not finish within 2 s: " + setup;
+    EXPECT_EQ(67, outcome.exitCode) << describe(outcome);
+    EXPECT_EQ(bench.lines(line + "\nhalf way\n"), outcome.err);
+    EXPECT_EQ(Names{}, listDir(linux("app")));
+    std::string runs = readFile(linux("runs.log"));
+    EXPECT_NE(std::string::npos, runs.find("\r\n" + line + "\r\nhalf way\r\n")) << runs;
+    EXPECT_NE(std::string::npos, runs.find(" UTC " + line + ", exit code 1603\r\n")) << runs;
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_FALSE(exists(linux("setup-done"))) << "the setup ran on past its time";
+}
+
+// A link planted at the log's or the marker's path, a Unix symbolic link
+// under Wine included, is neither read nor deleted through, and no run
+// appends its record through one.
+TEST_F(Run, LinksAreNeitherReadNorDeletedThrough) {
+    std::string secret = bench.writeFile("secret", "not the setup's\n");
+    Outcome outcome;
+    std::thread run([&] {
+        outcome = install({"/D=" + win("app")}, {{"QIX_SETUP_WAIT_FOR", win("go")},
+                                                 {"QIX_SETUP_MARKER", "never"}});
+    });
+    std::string log;
+    for (int i = 0; i < 600 && log.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        log = exists(record) ? logPathIn(recorded()) : "";
+    }
+    ASSERT_NE("", log) << "the setup did not start";
+    std::string linuxLog = linux("app/" + log.substr(log.rfind('\\') + 1));
+    fs::create_symlink(secret, linuxLog);
+    fs::create_symlink(secret, linuxLog + ".ready");
+    bench.writeFile("go", "");
+    run.join();
+    EXPECT_EQ(255, outcome.exitCode);
+    EXPECT_EQ(bench.lines("Can not read log " + log + "\n"), outcome.err);
+    EXPECT_EQ("not the setup's\n", readFile(secret));
+    EXPECT_TRUE(fs::is_symlink(linuxLog) && fs::is_symlink(linuxLog + ".ready"));
+
+    // The record: a link to a file, and one to nothing, which is not created.
+    fs::create_symlink(secret, linux("runs.log"));
+    fs::create_symlink(linux("nothing.log"), linux("none.log"));
+    for (const char* name : {"runs.log", "none.log"}) {
+        Outcome refused = install({"/D=" + win("app2"), "/LOG=" + win(name)});
+        EXPECT_EQ(255, refused.exitCode) << name;
+        EXPECT_EQ(bench.lines("Can not write log " + win(name) + "\n"), refused.err);
+    }
+    EXPECT_EQ("not the setup's\n", readFile(secret));
+    EXPECT_FALSE(exists(linux("nothing.log")));
+    EXPECT_FALSE(exists(linux("app2")));
+}
+
+// A run whose error stream stalls never keeps another run appending to the
+// same record waiting; both records end up whole.
+TEST_F(Run, RecordNeverWaitsForAnotherRunsReader) {
+    std::string fifo = linux("err.fifo");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    std::string line(99, 'x');
+    std::string big;
+    while (big.size() < (3u << 20)) {
+        big += line + "\n";
+    }
+    Outcome stalled;
+    std::thread first([&] {
+        stalled = bench.run({setup, "/D=" + win("a"), "/LOG=" + win("runs.log")}, withLog(big),
+                            ErrStream::kNamedPipe);
+    });
+    std::ifstream reader(fifo, std::ios::binary);
+    // Past the 1 MiB the record holds in memory, then the reader stalls.
+    std::vector<char> piece(3u << 19);
+    ASSERT_TRUE(reader.read(piece.data(), static_cast<std::streamsize>(piece.size())));
+    Outcome other = bench.run({setup, "/D=" + win("b"), "/LOG=" + win("runs.log")},
+                              withLog("other\n"));
+    EXPECT_EQ(255, other.exitCode) << describe(other);
+    EXPECT_EQ(bench.lines("other\n"), other.err);
+    std::string runs = readFile(linux("runs.log"));
+    std::regex whole("^[^\r]* UTC started: [^\r]*\r\nother\r\n[^\r]* UTC exit code -1\r\n$");
+    EXPECT_TRUE(std::regex_match(runs, whole)) << runs.substr(0, 300);
+    std::string rest((std::istreambuf_iterator<char>(reader)), std::istreambuf_iterator<char>());
+    first.join();
+    EXPECT_EQ(255, stalled.exitCode);
+    EXPECT_EQ(bench.lines(big).size(), piece.size() + rest.size());
+    runs = readFile(linux("runs.log"));
+    std::string::size_type second = runs.find(" UTC started: ", runs.find("\r\n"));
+    ASSERT_NE(std::string::npos, second);
+    std::string stalledRecord = runs.substr(runs.rfind("\n", second) + 1);
+    std::string body = stalledRecord.substr(stalledRecord.find("\r\n") + 2);
+    body = body.substr(0, body.rfind("\r\n", body.size() - 3) + 2);
+    EXPECT_EQ(big.size() + big.size() / 100, body.size()) << "a record not whole";
+}
+
+// Ctrl+C ends the run at once with -1, also while another process holds the
+// record's lock; the record then gets no closing line.
+TEST_F(Run, InterruptNeverWaitsForTheRecordsLock) {
+    std::string holder = linux("holder.exe");
+    fs::copy_file(std::string(QIX_WINDOWS_BUILD_DIR) + "/test_setup.exe", holder);
+    std::atomic<bool> held{true};
+    std::thread lock([&] {
+        bench.runUnderWine({holder, "--lock", win("runs.log"), win("locked"), win("release")});
+        held = false;
+    });
+    while (!exists(linux("locked")) && held) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Outcome interrupted = bench.runKilledWhen(
+        {setup, "/D=" + win("app"), "/LOG=" + win("runs.log")},
+        {{"QIX_SETUP_RECORD", win("record.txt")}, {"QIX_SETUP_SLEEP_MS", "30000"}},
+        [&] { return exists(record); }, SIGINT);
+    bool heldAtTheEnd = held;
+    bench.writeFile("release", "");
+    lock.join();
+    EXPECT_TRUE(heldAtTheEnd) << "the run waited for the lock";
+    EXPECT_EQ(255, interrupted.exitCode) << describe(interrupted);
+    EXPECT_EQ("", readFile(linux("runs.log")));
+}
+
 TEST_F(Run, ExitCodeFollowsSetupStatusAndLog) {
     struct Case {
         Environment environment;
@@ -552,7 +677,10 @@ TEST_F(Run, NeitherMarkerNorLogEndsWithSuccessAfterTheLimit) {
 TEST_F(Run, SetupThatCannotStartFailsAtOnce) {
     fs::create_directory(linux("nosetup.exe"));
     bench.writeFile("text.exe", "no program\n");
-    for (const char* name : {"nosetup", "text.exe"}) {
+    // Wine would run a Unix script natively, outside any job.
+    fs::permissions(bench.writeFile("script.exe", "#!/bin/sh\nsleep 30\n"),
+                    fs::perms::owner_exec, fs::perm_options::add);
+    for (const char* name : {"nosetup", "text.exe", "script.exe"}) {
         std::string path = win(name) + (std::string(name) == "nosetup" ? ".exe" : "");
         Outcome outcome;
         double seconds = secondsOf([&] { outcome = bench.run({win(name), "/D=" + win("app")}); });

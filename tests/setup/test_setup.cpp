@@ -15,6 +15,11 @@
 //                      a detached child creates that file after that pause,
 //                      outside the setup's job when QIX_SETUP_BREAKAWAY is set
 //   QIX_SETUP_DONE     file created just before exiting, after the pause
+//   QIX_SETUP_WAIT_FOR once its command line is recorded, waits (up to 60 s)
+//                      until this file exists
+// Run as "--lock <file> <locked> <release>" it holds the lock runs take on a
+// run's record, creates <locked>, and lets go once <release> exists (60 s at
+// most).
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -42,7 +47,23 @@ void writeFile(const std::string& path, const std::string& bytes) {
 
 }  // namespace
 
+bool exists(const std::string& path) {
+    return std::ifstream(path).good();
+}
+
+void waitFor(const std::string& path) {
+    for (int i = 0; i < 1200 && !exists(path); ++i) {
+        sleepMilliseconds(50);
+    }
+}
+
 int run(int argc, char** argv) {
+    if (argc == 5 && std::string(argv[1]) == "--lock") {
+        bool locked = lockRecord(argv[2]);
+        writeFile(argv[3], "");
+        waitFor(argv[4]);
+        return locked ? 0 : 1;
+    }
     if (argc == 4 && std::string(argv[1]) == "--create-after") {
         sleepMilliseconds(static_cast<unsigned>(std::atoi(argv[2])));
         writeFile(argv[3], "");
@@ -56,6 +77,10 @@ int run(int argc, char** argv) {
     std::string record = environment("QIX_SETUP_RECORD", "");
     if (!record.empty()) {
         writeFile(record, raw);
+    }
+    std::string go = environment("QIX_SETUP_WAIT_FOR", "");
+    if (!go.empty()) {
+        waitFor(go);
     }
     SetupSwitches switches = parseSetupSwitches(raw);
     std::string logSource = environment("QIX_SETUP_LOG", "");
