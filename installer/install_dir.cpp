@@ -63,7 +63,8 @@ std::string withDotsResolved(const std::string& directory) {
     while (start < directory.size()) {
         std::string::size_type end = directory.find_first_of("/\\", start);
         std::string name = directory.substr(start, end - start);
-        std::string withSeparator = directory.substr(start, end == std::string::npos ? end : end + 1 - start);
+        std::string withSeparator =
+            directory.substr(start, end == std::string::npos ? end : end + 1 - start);
         endsInDots = name == "." || name == "..";
         if (name == ".." && !kept.empty()) {
             kept.pop_back();
@@ -87,7 +88,8 @@ std::vector<std::string> utf8Characters(const std::string& text) {
     std::vector<std::string> characters;
     for (std::size_t i = 0; i < text.size();) {
         std::size_t length = 1;
-        while (i + length < text.size() && (static_cast<unsigned char>(text[i + length]) & 0xC0) == 0x80) {
+        while (i + length < text.size() &&
+               (static_cast<unsigned char>(text[i + length]) & 0xC0) == 0x80) {
             ++length;
         }
         characters.push_back(text.substr(i, length));

@@ -188,9 +188,8 @@ int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, s
     // success when it could not. An interrupted run ends at once, so its
     // record gets a last line only where that takes no wait.
     if (record) {
-        platform::failWhenInterrupted(failed, [&record, failed] {
-            record->finish(failed, "interrupted, exit code", false);
-        });
+        platform::failWhenInterrupted(
+            failed, [&record, failed] { record->finish(failed, "interrupted, exit code", false); });
     }
     auto end = [&](int exitCode, const std::string& how) {
         platform::failWhenInterrupted(failed);
@@ -359,8 +358,8 @@ bool RunRecord::appendAll() {
         written_ = spilled_->rewind() && written_;
         long got;
         while ((got = spilled_->read(piece.data(), piece.size())) > 0) {
-            written_ = file_->append(std::string(piece.data(), static_cast<std::size_t>(got))) &&
-                       written_;
+            written_ =
+                file_->append(std::string(piece.data(), static_cast<std::size_t>(got))) && written_;
         }
         written_ = got == 0 && written_;
     }

@@ -335,7 +335,8 @@ AnsiReading ansiReadingOf(const std::string& character) {
     wchar_t back[4] = {};
     int backSize = size > 0 ? MultiByteToWideChar(codePage, 0, converted, size, back, 4) : 0;
     reading.lost = size <= 0 || usedDefault;
-    reading.text = reading.lost ? "?" : toUtf8(std::wstring(back, static_cast<std::size_t>(backSize)));
+    reading.text =
+        reading.lost ? "?" : toUtf8(std::wstring(back, static_cast<std::size_t>(backSize)));
     return reading;
 }
 
@@ -615,8 +616,8 @@ bool startInJob(const std::wstring& application, std::wstring& line, STARTUPINFO
     extended.StartupInfo = startup;
     extended.StartupInfo.cb = sizeof(extended);
     extended.lpAttributeList = list;
-    bool started = UpdateProcThreadAttribute(list, 0, kJobListAttribute, &job, sizeof(job),
-                                             nullptr, nullptr) &&
+    bool started = UpdateProcThreadAttribute(list, 0, kJobListAttribute, &job, sizeof(job), nullptr,
+                                             nullptr) &&
                    CreateProcessW(application.c_str(), &line[0], nullptr, nullptr, TRUE,
                                   EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT,
                                   nullptr, nullptr, &extended.StartupInfo, &process);
@@ -718,8 +719,9 @@ std::unique_ptr<AppendFile> openAppendFile(const std::string& path) {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     for (int attempt = 0; attempt < 3; ++attempt) {
         for (DWORD how : {OPEN_EXISTING, CREATE_NEW}) {
-            HANDLE file = CreateFileW(wide.c_str(), access, share, nullptr, how,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            HANDLE file =
+                CreateFileW(wide.c_str(), access, share, nullptr, how,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
             if (file != INVALID_HANDLE_VALUE) {
                 if (isLink(file, wide, true)) {
                     CloseHandle(file);
@@ -728,8 +730,8 @@ std::unique_ptr<AppendFile> openAppendFile(const std::string& path) {
                 return std::make_unique<HandleAppend>(file);
             }
             DWORD error = GetLastError();
-            bool goOn = how == OPEN_EXISTING ? error == ERROR_FILE_NOT_FOUND
-                                             : error == ERROR_FILE_EXISTS;
+            bool goOn =
+                how == OPEN_EXISTING ? error == ERROR_FILE_NOT_FOUND : error == ERROR_FILE_EXISTS;
             if (!goOn) {
                 return nullptr;
             }
@@ -749,11 +751,11 @@ std::unique_ptr<ScratchFile> openScratchFile() {
         std::wstring name = std::wstring(folder) + L"qix-record-" +
                             std::to_wstring(GetCurrentProcessId()) + L"-" +
                             std::to_wstring(InterlockedIncrement(&count)) + L".tmp";
-        HANDLE file = CreateFileW(longPathOfFull(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                  0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE |
-                                      FILE_FLAG_OPEN_REPARSE_POINT,
-                                  nullptr);
+        HANDLE file = CreateFileW(
+            longPathOfFull(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+            CREATE_NEW,
+            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
+            nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             return std::make_unique<HandleScratch>(file);
         }
@@ -769,12 +771,12 @@ bool sameFile(const std::string& first, const std::string& second) {
     const std::string* paths[2] = {&first, &second};
     for (int i = 0; i < 2; ++i) {
         std::wstring wide = longPath(*paths[i]);
-        ScopedHandle file(wide.empty() ? nullptr
-                                       : CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
-                                                     FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                                         FILE_SHARE_DELETE,
-                                                     nullptr, OPEN_EXISTING,
-                                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        ScopedHandle file(wide.empty()
+                              ? nullptr
+                              : CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                            nullptr));
         if (!file || !GetFileInformationByHandle(file.get(), &information[i])) {
             return false;
         }

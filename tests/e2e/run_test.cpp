@@ -483,11 +483,11 @@ TEST_F(Run, KilledProgramTakesItsSetupAlong) {
 // With /TIMEOUT= a setup that never returns is ended with everything it
 // started; its log is relayed, and the record closes with the reason.
 TEST_F(Run, TimeoutEndsASetupThatHangs) {
-    Outcome outcome = install({"/D=" + win("app"), "/TIMEOUT=2", "/EXITCODES=msi",
-                               "/LOG=" + win("runs.log")},
-                              withLog("half way\n", {{"QIX_SETUP_SLEEP_MS", "30000"},
-                                                     {"QIX_SETUP_MARKER", "never"},
-                                                     {"QIX_SETUP_DONE", win("setup-done")}}));
+    Outcome outcome =
+        install({"/D=" + win("app"), "/TIMEOUT=2", "/EXITCODES=msi", "/LOG=" + win("runs.log")},
+                withLog("half way\n", {{"QIX_SETUP_SLEEP_MS", "30000"},
+                                       {"QIX_SETUP_MARKER", "never"},
+                                       {"QIX_SETUP_DONE", win("setup-done")}}));
     std::string line = "Setup did not finish within 2 s: " + setup;
     EXPECT_EQ(67, outcome.exitCode) << describe(outcome);
     EXPECT_EQ(bench.lines(line + "\nhalf way\n"), outcome.err);
@@ -506,8 +506,8 @@ TEST_F(Run, LinksAreNeitherReadNorDeletedThrough) {
     std::string secret = bench.writeFile("secret", "not the setup's\n");
     Outcome outcome;
     std::thread run([&] {
-        outcome = install({"/D=" + win("app")}, {{"QIX_SETUP_WAIT_FOR", win("go")},
-                                                 {"QIX_SETUP_MARKER", "never"}});
+        outcome = install({"/D=" + win("app")},
+                          {{"QIX_SETUP_WAIT_FOR", win("go")}, {"QIX_SETUP_MARKER", "never"}});
     });
     std::string log;
     for (int i = 0; i < 600 && log.empty(); ++i) {
@@ -557,8 +557,8 @@ TEST_F(Run, RecordNeverWaitsForAnotherRunsReader) {
     // Past the 1 MiB the record holds in memory, then the reader stalls.
     std::vector<char> piece(3u << 19);
     ASSERT_TRUE(reader.read(piece.data(), static_cast<std::streamsize>(piece.size())));
-    Outcome other = bench.run({setup, "/D=" + win("b"), "/LOG=" + win("runs.log")},
-                              withLog("other\n"));
+    Outcome other =
+        bench.run({setup, "/D=" + win("b"), "/LOG=" + win("runs.log")}, withLog("other\n"));
     EXPECT_EQ(255, other.exitCode) << describe(other);
     EXPECT_EQ(bench.lines("other\n"), other.err);
     std::string runs = readFile(linux("runs.log"));
@@ -678,8 +678,8 @@ TEST_F(Run, SetupThatCannotStartFailsAtOnce) {
     fs::create_directory(linux("nosetup.exe"));
     bench.writeFile("text.exe", "no program\n");
     // Wine would run a Unix script natively, outside any job.
-    fs::permissions(bench.writeFile("script.exe", "#!/bin/sh\nsleep 30\n"),
-                    fs::perms::owner_exec, fs::perm_options::add);
+    fs::permissions(bench.writeFile("script.exe", "#!/bin/sh\nsleep 30\n"), fs::perms::owner_exec,
+                    fs::perm_options::add);
     for (const char* name : {"nosetup", "text.exe", "script.exe"}) {
         std::string path = win(name) + (std::string(name) == "nosetup" ? ".exe" : "");
         Outcome outcome;

@@ -62,7 +62,7 @@ AnsiReading ansiReadingOf(const std::string& character) {
         return AnsiReading{"\"", false};
     }
     return static_cast<unsigned char>(character[0]) < 0x80 ? AnsiReading{character, false}
-                                                          : AnsiReading{"?", true};
+                                                           : AnsiReading{"?", true};
 }
 
 bool readsAnsiCommandLine(const std::string& program) {

@@ -244,7 +244,8 @@ TEST(InstallDir, DotsResolvedSamples) {
 TEST(InstallDir, Utf8CharacterSamples) {
     using Characters = std::vector<std::string>;
     EXPECT_EQ((Characters{"a", "\xed\xa0\x80", "\xef\xbc\x82", "\xf0\x9f\x98\x80", "b"}),
-              utf8Characters("a\xed\xa0\x80\xef\xbc\x82\xf0\x9f\x98\x80" "b"));
+              utf8Characters("a\xed\xa0\x80\xef\xbc\x82\xf0\x9f\x98\x80"
+                             "b"));
     EXPECT_EQ((Characters{"\x80", "\xd0\x96"}), utf8Characters("\x80\xd0\x96"));
     EXPECT_EQ(Characters{}, utf8Characters(""));
 }
