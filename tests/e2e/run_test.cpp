@@ -488,7 +488,7 @@ TEST_F(Run, TimeoutEndsASetupThatHangs) {
                 withLog("half way\n", {{"QIX_SETUP_SLEEP_MS", "30000"},
                                        {"QIX_SETUP_MARKER", "never"},
                                        {"QIX_SETUP_DONE", win("setup-done")}}));
-    std::string line = "Setup did not finish within 2 s: " + setup;
+    std::string line = "Setup did not finish within 3 s: " + setup;
     EXPECT_EQ(67, outcome.exitCode) << describe(outcome);
     EXPECT_EQ(bench.lines(line + "\nhalf way\n"), outcome.err);
     EXPECT_EQ(Names{}, listDir(linux("app")));

@@ -59,10 +59,12 @@ void waitFor(const std::string& path) {
 
 int run(int argc, char** argv) {
     if (argc == 5 && std::string(argv[1]) == "--lock") {
-        bool locked = lockRecord(argv[2]);
+        if (!lockRecord(argv[2])) {
+            return 1;
+        }
         writeFile(argv[3], "");
         waitFor(argv[4]);
-        return locked ? 0 : 1;
+        return 0;
     }
     if (argc == 4 && std::string(argv[1]) == "--create-after") {
         sleepMilliseconds(static_cast<unsigned>(std::atoi(argv[2])));
