@@ -484,7 +484,7 @@ TEST_F(Run, KilledProgramTakesItsSetupAlong) {
 // started; its log is relayed, and the record closes with the reason.
 TEST_F(Run, TimeoutEndsASetupThatHangs) {
     Outcome outcome =
-        install({"/D=" + win("app"), "/TIMEOUT=2", "/EXITCODES=msi", "/LOG=" + win("runs.log")},
+        install({"/D=" + win("app"), "/TIMEOUT=3", "/EXITCODES=msi", "/LOG=" + win("runs.log")},
                 withLog("half way\n", {{"QIX_SETUP_SLEEP_MS", "30000"},
                                        {"QIX_SETUP_MARKER", "never"},
                                        {"QIX_SETUP_DONE", win("setup-done")}}));
