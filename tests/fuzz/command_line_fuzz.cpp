@@ -52,7 +52,8 @@ bool isInvalidParameterMessage(const std::vector<std::string>& arguments, const 
         return true;
     }
     return (startsWith(parameter, "/L=") || startsWith(parameter, "/DS=") ||
-            startsWith(parameter, "/EXITCODES=") || parameter == "/LOG=") &&
+            startsWith(parameter, "/EXITCODES=") || startsWith(parameter, "/TIMEOUT=") ||
+            parameter == "/LOG=") &&
            parameter.find_first_of("\r\n") == std::string::npos;
 }
 
