@@ -269,19 +269,27 @@ FileResult fileResult(DWORD error) {
     }
 }
 
+// Writes all of `bytes` where the handle stands; false when not all got there.
+bool writeWhole(HANDLE file, const std::string& bytes) {
+    DWORD written = 0;
+    return bytes.size() < (1u << 30) &&
+           WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+// As InputFile::read: the count read, 0 at the end, -1 when the read failed.
+long readSome(HANDLE file, char* buffer, std::size_t size) {
+    DWORD got = 0;
+    DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    return ReadFile(file, buffer, want, &got, nullptr) ? static_cast<long>(got) : -1;
+}
+
 class HandleInput : public InputFile {
   public:
     explicit HandleInput(HANDLE file) : file_(file) {}
     ~HandleInput() override { CloseHandle(file_); }
 
-    long read(char* buffer, std::size_t size) override {
-        DWORD got = 0;
-        DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-        if (!ReadFile(file_, buffer, want, &got, nullptr)) {
-            return -1;
-        }
-        return static_cast<long>(got);
-    }
+    long read(char* buffer, std::size_t size) override { return readSome(file_, buffer, size); }
 
   private:
     HANDLE file_;
@@ -393,13 +401,7 @@ class HandleAppend : public AppendFile {
     ~HandleAppend() override { CloseHandle(file_); }
 
     // Opened for appending only: Windows puts each write at the end, whole.
-    bool append(const std::string& bytes) override {
-        DWORD written = 0;
-        return bytes.size() < (1u << 30) &&
-               WriteFile(file_, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                         nullptr) &&
-               written == bytes.size();
-    }
+    bool append(const std::string& bytes) override { return writeWhole(file_, bytes); }
     // A byte far past any end stands for the whole file, so that readers of
     // the file are never stopped by the lock.
     void lock() override {
@@ -430,21 +432,13 @@ class HandleScratch : public ScratchFile {
   public:
     explicit HandleScratch(HANDLE file) : file_(file) {}
 
-    bool write(const std::string& bytes) override {
-        DWORD written = 0;
-        return bytes.size() < (1u << 30) &&
-               WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                         nullptr) &&
-               written == bytes.size();
-    }
+    bool write(const std::string& bytes) override { return writeWhole(file_.get(), bytes); }
     bool rewind() override {
         LARGE_INTEGER start = {};
         return SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN);
     }
     long read(char* buffer, std::size_t size) override {
-        DWORD got = 0;
-        DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-        return ReadFile(file_.get(), buffer, want, &got, nullptr) ? static_cast<long>(got) : -1;
+        return readSome(file_.get(), buffer, size);
     }
 
   private:

@@ -22,7 +22,6 @@ std::uint64_t little(const std::string& bytes, std::size_t at, std::size_t size)
 
 struct Section {
     std::uint32_t address;
-    std::uint32_t size;
     std::uint32_t rawSize;
     std::uint32_t rawOffset;
 };
@@ -69,8 +68,7 @@ class ImportReader {
     bool fileOffset(std::uint32_t address, std::uint64_t& at) const {
         for (const Section& section : sections_) {
             std::uint32_t offset = address - section.address;
-            if (address >= section.address && offset < std::max(section.size, section.rawSize) &&
-                offset < section.rawSize) {
+            if (address >= section.address && offset < section.rawSize) {
                 at = std::uint64_t{section.rawOffset} + offset;
                 return true;
             }
@@ -161,7 +159,6 @@ ProgramImage inspectProgramImage(const ReadAt& read) {
     for (std::size_t i = 0; i < sectionCount; ++i) {
         std::size_t at = i * 40;
         sections.push_back({static_cast<std::uint32_t>(little(table, at + 12, 4)),
-                            static_cast<std::uint32_t>(little(table, at + 8, 4)),
                             static_cast<std::uint32_t>(little(table, at + 16, 4)),
                             static_cast<std::uint32_t>(little(table, at + 20, 4))});
     }
