@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "platform.h"
-#include "setup_command.h"
 
 namespace {
 
@@ -143,9 +142,18 @@ std::string uniqueFileName(std::string directory, const std::string& prefix,
     long clock = platform::millisecondsSinceStart();
     std::string candidate =
         directory + prefix + std::to_string(clock) + std::to_string(thread) + extension;
+    // Later names carry the clock alone, one past its reading. A clock that
+    // has not moved would give the name just found taken: wait for it to move
+    // rather than spin.
+    long tried = clock - 1;
     while (pathExists(candidate)) {
-        candidate =
-            directory + prefix + std::to_string(platform::millisecondsSinceStart() + 1) + extension;
+        long next = platform::millisecondsSinceStart() + 1;
+        while (next == tried) {
+            platform::sleepMilliseconds(1);
+            next = platform::millisecondsSinceStart() + 1;
+        }
+        tried = next;
+        candidate = directory + prefix + std::to_string(next) + extension;
     }
     return candidate;
 }
@@ -153,11 +161,13 @@ std::string uniqueFileName(std::string directory, const std::string& prefix,
 bool hasWriteAccess(const std::string& directory) {
     // The probe's file is made, written and disposed of through one handle,
     // so that it never writes into or removes a file someone else put there.
+    // The name is only free when looked at: one taken before the probe made
+    // it (by another run, say) gets a new name.
     for (int attempt = 0; attempt < kProbeNameAttempts; ++attempt) {
-        platform::ProbeResult probe =
+        platform::FileResult probe =
             platform::probeNewFile(uniqueFileName(directory, "", ""), "test");
-        if (probe != platform::ProbeResult::kExists) {
-            return probe == platform::ProbeResult::kWritten;
+        if (probe != platform::FileResult::kExists) {
+            return probe == platform::FileResult::kDone;
         }
     }
     return false;
@@ -170,6 +180,31 @@ void stripEnclosingQuotes(std::string& directory) {
     if (!directory.empty() && (directory.back() == '"' || directory.back() == '\'')) {
         directory.pop_back();
     }
+}
+
+bool holdsControlCharacterOrQuote(const std::string& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return c == '"' || (c >= 1 && c <= 31); });
+}
+
+bool holdsDefinedVariable(const std::string& text) {
+    std::string::size_type open = text.find('%');
+    while (open != std::string::npos) {
+        std::string::size_type close = text.find('%', open + 1);
+        if (close == std::string::npos) {
+            return false;
+        }
+        std::string name = text.substr(open + 1, close - open - 1);
+        if (platform::hasEnvironmentVariable(name.substr(0, name.find(':')))) {
+            return true;
+        }
+        open = close;
+    }
+    return false;
+}
+
+bool fitsSetupCommandLine(const std::string& text) {
+    return !holdsControlCharacterOrQuote(text) && !holdsDefinedVariable(text);
 }
 
 bool endsInExe(const std::string& path) {

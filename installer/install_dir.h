@@ -23,7 +23,8 @@
 //   one (C:\x\a\.. is C:\x); other paths are returned as they are
 //   (withDotsResolved).
 // - Enclosing quotes: one double or single quote goes from each end where
-//   there is one (stripEnclosingQuotes).
+//   there is one (stripEnclosingQuotes). An installation directory can only
+//   have a closing one left: one in front fails the absolute path rule first.
 // - Characters: UTF-8 text is split into characters at each byte that is no
 //   continuation byte (10xxxxxx); each character is judged on its own, a
 //   lone surrogate included (utf8Characters).
@@ -37,6 +38,15 @@
 //   blank or a dot, which Windows drops from a name everywhere but in the long
 //   path form: the directory created would not be the one probed and given to
 //   the setup (hasComponentWindowsRenames).
+// - Fits the setup's command line: setups read "/D=" to the end of the line
+//   and the log path up to the next quote, so a text that goes into the line
+//   holds no double quote; nor a control character (bytes 1 to 31), which no
+//   Windows name holds and which a setup may take for the end of a line; nor
+//   a %NAME% or %NAME:...% whose NAME is set in the environment, which almost
+//   surely meant its value, which nothing on the way would put in its place
+//   any more. Every '%' is taken as a possible start, so this errs towards a
+//   refusal (holdsControlCharacterOrQuote, holdsDefinedVariable,
+//   fitsSetupCommandLine).
 // - Program ending: the last four bytes are ".exe" in any letter case
 //   (endsInExe). A setup path without that ending gets ".exe" appended
 //   (withExeEnding).
@@ -56,6 +66,9 @@ std::string withDotsResolved(const std::string& directory);
 std::vector<std::string> utf8Characters(const std::string& text);
 bool namesPlainDirectory(const std::string& directory, bool ansiSetup);
 bool hasComponentWindowsRenames(const std::string& path);
+bool holdsControlCharacterOrQuote(const std::string& text);
+bool holdsDefinedVariable(const std::string& text);
+bool fitsSetupCommandLine(const std::string& text);
 bool endsInExe(const std::string& path);
 std::string withExeEnding(std::string path);
 

@@ -10,7 +10,9 @@
 #include "argument_table.h"
 #include "install_dir.h"
 #include "platform.h"
+#include "run_record.h"
 #include "setup_command.h"
+#include "setup_timeout.h"
 
 namespace {
 
@@ -20,8 +22,6 @@ const std::int64_t kWaitMilliseconds = 10000;
 const std::size_t kRelayPiece = 64 * 1024;
 // How often a removal is tried while another process holds the file: 2 s.
 const int kRemoveAttempts = 20;
-// The most of a run's record held in memory before it takes the file's lock.
-const std::size_t kRecordHeld = 1 << 20;
 
 bool isHelpRequest(const std::string& argument) {
     return argument == "/h" || argument == "/H" || argument == "/?" || argument == "/Help";
@@ -102,7 +102,7 @@ std::variant<RunOptions, int> readCommandLine(const std::vector<std::string>& ar
     std::string setupPath = withExeEnding(table.getString("", "setupPath", ""));
     // A refused command line ends with the code its own option asked for.
     std::string exitCodes = table.getString("", "/EXITCODES", "");
-    const int refused = exitCodes == "msi" ? kMsiBadCommandLine : kExitFailure;
+    const int refused = refusedExitCode(exitCodes == "msi");
     // Nothing is at a path with blanks around it, which the table trims.
     if (!fitsSetupCommandLine(first) || table.getString("", "setupPath", "") != first ||
         !pathExists(setupPath)) {
@@ -151,16 +151,6 @@ std::variant<RunOptions, int> readCommandLine(const std::vector<std::string>& ar
     return options;
 }
 
-int timeoutSecondsOf(const std::string& value) {
-    std::string::size_type digits = value.find_first_not_of('0');
-    if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
-        digits == std::string::npos || value.size() - digits > 5) {
-        return 0;
-    }
-    int seconds = std::stoi(value.substr(digits));
-    return seconds <= kMostTimeoutSeconds ? seconds : 0;
-}
-
 int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
     platform::failWhenInterrupted(kExitFailure);
     std::variant<RunOptions, int> read = readCommandLine(arguments, out, err);
@@ -168,7 +158,7 @@ int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, s
         return *exitCode;
     }
     RunOptions& options = std::get<RunOptions>(read);
-    const int failed = runExitCode(options, false, kExitFailure, false);
+    const int failed = runExitCode(options.msiExitCodes, false, kExitFailure, false);
     platform::failWhenInterrupted(failed);
     // The record is opened before anything is created or run, so that a run
     // whose record cannot be kept does nothing at all; appending to the setup
@@ -208,13 +198,12 @@ int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, s
         return end(failed, "exit code");
     }
     int status = kExitFailure;
-    const std::int64_t limit = options.timeoutSeconds > 0 ? options.timeoutSeconds * 1000LL : -1;
-    platform::WaitResult waited = launch.setup->waitForExit(limit, status);
+    platform::WaitResult waited =
+        launch.setup->waitForExit(setupWaitMilliseconds(options.timeoutSeconds), status);
     std::string timedOut;
     if (waited == platform::WaitResult::kTimedOut) {
         launch.setup->end();
-        timedOut = "Setup did not finish within " + std::to_string(options.timeoutSeconds) +
-                   " s: " + options.setupPath;
+        timedOut = setupTimedOutText(options.timeoutSeconds, options.setupPath);
         recorded << timedOut << std::endl;
     }
     // The wait runs whatever the setup returned, so marker and log are always
@@ -228,144 +217,8 @@ int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, s
     }
     // A wait the system could not finish is no success.
     bool exited = waited == platform::WaitResult::kExited;
-    return end(runExitCode(options, exited, status, log != LogOutcome::kNoLog), "exit code");
-}
-
-int runExitCode(const RunOptions& options, bool setupRan, int setupStatus, bool logLeft) {
-    // The setup reports problems through its log: any log it leaves fails the run.
-    if (setupRan && setupStatus == 0 && !logLeft) {
-        return kExitSuccess;
-    }
-    if (!options.msiExitCodes) {
-        return kExitFailure;
-    }
-    if (setupRan && (setupStatus == kMsiRestartNeeded || setupStatus == kMsiRestartStarted ||
-                     setupStatus == kMsiAnotherInstallRunning)) {
-        return setupStatus;
-    }
-    return kMsiFailure;
-}
-
-namespace {
-
-std::string utcNow() {
-    std::time_t now = std::time(nullptr);
-    char text[32] = {};
-    std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S UTC", std::gmtime(&now));
-    return text;
-}
-
-}  // namespace
-
-std::unique_ptr<RunRecord> RunRecord::open(const std::string& path,
-                                           const std::vector<std::string>& arguments,
-                                           std::ostream& err) {
-    std::unique_ptr<platform::AppendFile> file = platform::openAppendFile(path);
-    if (!file) {
-        return nullptr;
-    }
-    auto record = std::make_unique<RunRecord>(std::move(file), err);
-    std::string line = utcNow() + " started:";
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        bool quote = argument.empty() || argument.find_first_of(" \t") != std::string::npos;
-        line += quote ? " \"" + argument + "\"" : " " + argument;
-    }
-    line += '\n';
-    record->keep(line.data(), line.size());
-    return record;
-}
-
-bool RunRecord::finish(int exitCode, const std::string& how, bool wait) {
-    std::unique_lock<std::mutex> hold(mutex_, std::defer_lock);
-    if (wait) {
-        hold.lock();
-    } else if (!hold.try_lock()) {
-        return false;
-    }
-    if (finished_) {
-        return false;
-    }
-    finished_ = true;
-    std::string line = utcNow() + " " + how + " " + std::to_string(exitCode) + "\n";
-    keepLocked(line.data(), line.size());
-    // Held only while the record is copied: nothing this run waits for
-    // (its error stream, its setup) ever keeps other runs waiting.
-    if (wait) {
-        file_->lock();
-    } else if (!file_->tryLock()) {
-        return false;
-    }
-    bool written = appendAll();
-    file_->unlock();
-    return written;
-}
-
-RunRecord::int_type RunRecord::overflow(int_type c) {
-    if (traits_type::eq_int_type(c, traits_type::eof())) {
-        return traits_type::not_eof(c);
-    }
-    char byte = traits_type::to_char_type(c);
-    return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
-}
-
-std::streamsize RunRecord::xsputn(const char* bytes, std::streamsize count) {
-    keep(bytes, static_cast<std::size_t>(count));
-    // The error stream's own failures show through, so that a relay that did
-    // not reach it keeps the log.
-    return err_.rdbuf()->sputn(bytes, count);
-}
-
-int RunRecord::sync() {
-    return err_.rdbuf()->pubsync();
-}
-
-void RunRecord::keep(const char* bytes, std::size_t count) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    if (!finished_) {
-        keepLocked(bytes, count);
-    }
-}
-
-void RunRecord::keepLocked(const char* bytes, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        if (bytes[i] == '\n') {
-            held_ += '\r';
-        }
-        held_ += bytes[i];
-    }
-    if (held_.size() <= kRecordHeld) {
-        return;
-    }
-    if (!spilled_) {
-        spilled_ = platform::openScratchFile();
-    }
-    if (spilled_ && spilled_->write(held_)) {
-        held_.clear();
-        return;
-    }
-    // No room for it anywhere but the record itself: appended now, so its
-    // lines may stand apart, but none is lost.
-    file_->lock();
-    written_ = file_->append(held_) && written_;
-    file_->unlock();
-    held_.clear();
-}
-
-bool RunRecord::appendAll() {
-    if (spilled_) {
-        std::vector<char> piece(kRecordHeld);
-        written_ = spilled_->rewind() && written_;
-        long got;
-        while ((got = spilled_->read(piece.data(), piece.size())) > 0) {
-            written_ =
-                file_->append(std::string(piece.data(), static_cast<std::size_t>(got))) && written_;
-        }
-        written_ = got == 0 && written_;
-    }
-    written_ = file_->append(held_) && written_;
-    held_.clear();
-    return written_;
+    return end(runExitCode(options.msiExitCodes, exited, status, log != LogOutcome::kNoLog),
+               "exit code");
 }
 
 LaunchResult launchSetup(const RunOptions& options, std::ostream& err) {
@@ -482,8 +335,8 @@ LogOutcome waitForSetupAndRelayLog(std::string logPath, std::ostream& err, bool 
         platform::sleepMilliseconds(kPollMilliseconds);
         opened = platform::openInputFile(logPath, log);
     }
-    // Only an empty log path means the setup left no log; anything else there
-    // may hold its report of a failure.
+    // Only nothing at the log path means the setup left no log; anything
+    // there may hold its report of a failure.
     if (opened == platform::FileResult::kMissing) {
         return LogOutcome::kNoLog;
     }

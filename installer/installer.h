@@ -5,26 +5,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <ostream>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "exit_codes.h"
 #include "platform.h"
 #include "usage_text.h"
-
-const int kExitSuccess = 0;
-const int kExitFailure = -1;
-
-// With /EXITCODES=msi the run ends with the codes deployment tools know from
-// Windows Installer: the setup's own restart and retry codes, and these two in
-// place of -1.
-const int kMsiRestartNeeded = 3010;
-const int kMsiRestartStarted = 1641;
-const int kMsiAnotherInstallRunning = 1618;
-const int kMsiBadCommandLine = 1639;
-const int kMsiFailure = 1603;
 
 // The values a run goes on with once the command line has been accepted.
 struct RunOptions {
@@ -37,13 +25,6 @@ struct RunOptions {
     int timeoutSeconds = 0;     // /TIMEOUT=: 0 when the setup may take as long as it takes
 };
 
-// The longest /TIMEOUT=: a day.
-const int kMostTimeoutSeconds = 86400;
-
-// The seconds a /TIMEOUT= value gives: a whole number from 1 to 86400 in
-// decimal digits alone (leading zeros allowed); 0 for anything else.
-int timeoutSecondsOf(const std::string& value);
-
 // Reads and checks the command line (`arguments` starts with the program's
 // name). Returns the options when the run goes on; otherwise the exit code the
 // run ends with, once what the user must see has been written.
@@ -52,51 +33,6 @@ std::variant<RunOptions, int> readCommandLine(const std::vector<std::string>& ar
 
 // A whole run, from the argument vector to the process exit code.
 int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
-
-// The exit code of a run that got past the command line: the setup's status,
-// what stood at its log path, and whether the setup started at all.
-int runExitCode(const RunOptions& options, bool setupRan, int setupStatus, bool logLeft);
-
-// The run's record in the file /LOG= names: a first line with the time and
-// the command line, every line the run writes to `err` (the relayed log
-// among them), a last line with the time and the exit code. Lines end in CR
-// LF. Runs appending to one file at once keep their records whole: a record
-// is appended in one piece at the end, under the file's lock, which a run
-// takes only then and holds only while it copies; past 1 MiB the record waits
-// in a scratch file of its own meanwhile.
-class RunRecord : public std::streambuf {
-  public:
-    // Null when the file cannot be opened for appending.
-    static std::unique_ptr<RunRecord> open(const std::string& path,
-                                           const std::vector<std::string>& arguments,
-                                           std::ostream& err);
-    // Ends the record with a line of the time, `how` and the exit code; false
-    // when not all of it got there. Only the first call writes. Without
-    // `wait`, as an interrupt ends the record from another thread, it writes
-    // only when neither the record nor the file's lock is busy at that moment.
-    bool finish(int exitCode, const std::string& how = "exit code", bool wait = true);
-
-    RunRecord(std::unique_ptr<platform::AppendFile> file, std::ostream& err)
-        : file_(std::move(file)), err_(err) {}
-
-  protected:
-    int_type overflow(int_type c) override;
-    std::streamsize xsputn(const char* bytes, std::streamsize count) override;
-    int sync() override;
-
-  private:
-    void keep(const char* bytes, std::size_t count);
-    void keepLocked(const char* bytes, std::size_t count);
-    bool appendAll();
-
-    std::unique_ptr<platform::AppendFile> file_;
-    std::unique_ptr<platform::ScratchFile> spilled_;
-    std::ostream& err_;
-    std::mutex mutex_;
-    std::string held_;
-    bool written_ = true;
-    bool finished_ = false;
-};
 
 struct LaunchResult {
     std::unique_ptr<platform::ProcessTree> setup;  // null when it could not start

@@ -122,7 +122,8 @@ AnsiReading ansiReadingOf(const std::string& character);
 
 // How a file operation ended. kInUse is Windows' sharing violation: another
 // process holds the file open, and the same call may succeed once it lets go.
-enum class FileResult { kDone, kMissing, kInUse, kFailed };
+// kExists: something stands where a new file was to be made.
+enum class FileResult { kDone, kMissing, kInUse, kExists, kFailed };
 
 // A link, in what follows, is a symbolic link, a junction or another reparse
 // point, and also anything whose final path (where the system says the
@@ -203,12 +204,11 @@ class ScratchFile : public InputFile {
 // Null when no such file can be made.
 std::unique_ptr<ScratchFile> openScratchFile();
 
-enum class ProbeResult { kWritten, kExists, kFailed };
-
 // Creates a new file, writes `bytes` into it and disposes of it, all through
 // the one handle that created it, so that nothing put at the name meanwhile is
 // ever written or removed. kExists when anything already stands at the path;
-// kWritten only when every byte reached the file and closing succeeded.
-ProbeResult probeNewFile(const std::string& path, const std::string& bytes);
+// kDone only when every byte reached the file and closing succeeded;
+// otherwise kFailed.
+FileResult probeNewFile(const std::string& path, const std::string& bytes);
 
 }  // namespace platform

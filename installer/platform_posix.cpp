@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <thread>
 
 namespace platform {
 
@@ -240,8 +242,8 @@ std::string programFilesFolder() {
 }
 
 std::uint32_t currentThreadId() {
-    // Any stable number serves: it only makes probe names distinct.
-    return static_cast<std::uint32_t>(getpid());
+    // Distinct among the process's live threads, as Windows' identifiers are.
+    return static_cast<std::uint32_t>(std::hash<std::thread::id>()(std::this_thread::get_id()));
 }
 
 std::uint32_t currentProcessId() {
@@ -275,16 +277,16 @@ std::unique_ptr<ProcessTree> startProcess(const std::string& program,
         return nullptr;
     }
     pid_t child = fork();
+    int failure = child < 0 ? errno : 0;
     if (child == 0) {
         setpgid(0, 0);
         execv(program.c_str(), argv.data());
-        int failure = errno;
+        failure = errno;
         ssize_t ignored = write(report[1], &failure, sizeof(failure));
         (void)ignored;
         _exit(127);
     }
     close(report[1]);
-    int failure = child < 0 ? errno : 0;
     if (child > 0) {
         // Set here too, so that the group exists before anyone signals it.
         setpgid(child, child);
@@ -402,10 +404,10 @@ FileResult removeFile(const std::string& path) {
     return unlink(path.c_str()) == 0 ? FileResult::kDone : fileResult(errno);
 }
 
-ProbeResult probeNewFile(const std::string& path, const std::string& bytes) {
+FileResult probeNewFile(const std::string& path, const std::string& bytes) {
     int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (file < 0) {
-        return errno == EEXIST ? ProbeResult::kExists : ProbeResult::kFailed;
+        return errno == EEXIST ? FileResult::kExists : FileResult::kFailed;
     }
     bool ok = write(file, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     // POSIX cannot delete through a handle: remove the name only while it
@@ -417,7 +419,7 @@ ProbeResult probeNewFile(const std::string& path, const std::string& bytes) {
         unlink(path.c_str());
     }
     ok = close(file) == 0 && ok;
-    return ok ? ProbeResult::kWritten : ProbeResult::kFailed;
+    return ok ? FileResult::kDone : FileResult::kFailed;
 }
 
 FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& file) {

@@ -116,24 +116,39 @@ std::wstring longPath(const std::string& path) {
     return longPathOfFull(fullPath(path));
 }
 
-// Owns one kernel handle; an invalid or null one is no handle.
+// Owns one handle: a kernel handle, or another kind with the call that
+// closes it (a change notification). An invalid or null one is no handle.
 class ScopedHandle {
   public:
-    explicit ScopedHandle(HANDLE handle = nullptr)
-        : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
-    ~ScopedHandle() {
-        if (handle_) {
-            CloseHandle(handle_);
-        }
+    using Closer = BOOL(WINAPI*)(HANDLE);
+
+    explicit ScopedHandle(HANDLE handle = nullptr, Closer closer = CloseHandle)
+        : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle), closer_(closer) {}
+    ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.handle_), closer_(other.closer_) {
+        other.handle_ = nullptr;
     }
+    ScopedHandle& operator=(ScopedHandle&& other) noexcept {
+        std::swap(handle_, other.handle_);
+        std::swap(closer_, other.closer_);
+        return *this;
+    }
+    ~ScopedHandle() { close(); }
     ScopedHandle(const ScopedHandle&) = delete;
     ScopedHandle& operator=(const ScopedHandle&) = delete;
 
     HANDLE get() const { return handle_; }
     explicit operator bool() const { return handle_ != nullptr; }
+    // Closes the handle now: false when the system says the close failed
+    // (buffered bytes that could not be written, say).
+    bool close() {
+        HANDLE handle = handle_;
+        handle_ = nullptr;
+        return !handle || closer_(handle);
+    }
 
   private:
     HANDLE handle_;
+    Closer closer_;
 };
 
 // Where the system says an opened file or folder is; empty when it cannot say.
@@ -286,13 +301,14 @@ long readSome(HANDLE file, char* buffer, std::size_t size) {
 
 class HandleInput : public InputFile {
   public:
-    explicit HandleInput(HANDLE file) : file_(file) {}
-    ~HandleInput() override { CloseHandle(file_); }
+    explicit HandleInput(ScopedHandle file) : file_(std::move(file)) {}
 
-    long read(char* buffer, std::size_t size) override { return readSome(file_, buffer, size); }
+    long read(char* buffer, std::size_t size) override {
+        return readSome(file_.get(), buffer, size);
+    }
 
   private:
-    HANDLE file_;
+    ScopedHandle file_;
 };
 
 }  // namespace
@@ -376,46 +392,40 @@ BOOL WINAPI endOnInterrupt(DWORD) {
 // not be had leaves a plain sleep.
 class NotificationWatch : public DirectoryWatch {
   public:
-    explicit NotificationWatch(HANDLE change) : change_(change) {}
-    ~NotificationWatch() override {
-        if (change_ != INVALID_HANDLE_VALUE) {
-            FindCloseChangeNotification(change_);
-        }
-    }
+    explicit NotificationWatch(HANDLE change) : change_(change, FindCloseChangeNotification) {}
 
     void waitForChange(unsigned milliseconds) override {
-        if (change_ == INVALID_HANDLE_VALUE) {
+        if (!change_) {
             Sleep(milliseconds);
-        } else if (WaitForSingleObject(change_, milliseconds) == WAIT_OBJECT_0) {
-            FindNextChangeNotification(change_);
+        } else if (WaitForSingleObject(change_.get(), milliseconds) == WAIT_OBJECT_0) {
+            FindNextChangeNotification(change_.get());
         }
     }
 
   private:
-    HANDLE change_;
+    ScopedHandle change_;
 };
 
 class HandleAppend : public AppendFile {
   public:
-    explicit HandleAppend(HANDLE file) : file_(file) {}
-    ~HandleAppend() override { CloseHandle(file_); }
+    explicit HandleAppend(ScopedHandle file) : file_(std::move(file)) {}
 
     // Opened for appending only: Windows puts each write at the end, whole.
-    bool append(const std::string& bytes) override { return writeWhole(file_, bytes); }
+    bool append(const std::string& bytes) override { return writeWhole(file_.get(), bytes); }
     // A byte far past any end stands for the whole file, so that readers of
     // the file are never stopped by the lock.
     void lock() override {
         OVERLAPPED beyondEnd = farByte();
-        LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &beyondEnd);
+        LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &beyondEnd);
     }
     bool tryLock() override {
         OVERLAPPED beyondEnd = farByte();
-        return LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                          &beyondEnd);
+        return LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
+                          0, &beyondEnd);
     }
     void unlock() override {
         OVERLAPPED beyondEnd = farByte();
-        UnlockFileEx(file_, 0, 1, 0, &beyondEnd);
+        UnlockFileEx(file_.get(), 0, 1, 0, &beyondEnd);
     }
 
   private:
@@ -425,12 +435,12 @@ class HandleAppend : public AppendFile {
         return beyondEnd;
     }
 
-    HANDLE file_;
+    ScopedHandle file_;
 };
 
 class HandleScratch : public ScratchFile {
   public:
-    explicit HandleScratch(HANDLE file) : file_(file) {}
+    explicit HandleScratch(ScopedHandle file) : file_(std::move(file)) {}
 
     bool write(const std::string& bytes) override { return writeWhole(file_.get(), bytes); }
     bool rewind() override {
@@ -455,24 +465,23 @@ void setTreeJob(HANDLE job) {
 // tree when the handle closes, which it does when the program dies.
 class JobTree : public ProcessTree {
   public:
-    JobTree(HANDLE process, HANDLE job) : process_(process), job_(job) {}
+    JobTree(ScopedHandle process, ScopedHandle job)
+        : process_(std::move(process)), job_(std::move(job)) {}
     ~JobTree() override {
         if (job_) {
             setTreeJob(nullptr);
-            CloseHandle(job_);
         }
-        CloseHandle(process_);
     }
 
     WaitResult waitForExit(std::int64_t milliseconds, int& exitCode) override {
         // The longest limit, a day, stays well below INFINITE.
         DWORD limit = milliseconds < 0 ? INFINITE : static_cast<DWORD>(milliseconds);
-        DWORD waited = WaitForSingleObject(process_, limit);
+        DWORD waited = WaitForSingleObject(process_.get(), limit);
         if (waited == WAIT_TIMEOUT) {
             return WaitResult::kTimedOut;
         }
         DWORD code = 0;
-        if (waited != WAIT_OBJECT_0 || !GetExitCodeProcess(process_, &code)) {
+        if (waited != WAIT_OBJECT_0 || !GetExitCodeProcess(process_.get(), &code)) {
             return WaitResult::kFailed;
         }
         exitCode = static_cast<int>(code);
@@ -481,12 +490,12 @@ class JobTree : public ProcessTree {
 
     void end() override {
         const UINT code = static_cast<UINT>(-1);
-        if (!job_ || !TerminateJobObject(job_, code)) {
-            TerminateProcess(process_, code);
+        if (!job_ || !TerminateJobObject(job_.get(), code)) {
+            TerminateProcess(process_.get(), code);
         }
         // The tree's processes go one by one: give the setup time to let go
         // of its log.
-        WaitForSingleObject(process_, 5000);
+        WaitForSingleObject(process_.get(), 5000);
     }
 
     void release() override {
@@ -496,29 +505,29 @@ class JobTree : public ProcessTree {
         setTreeJob(nullptr);
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-        SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-        CloseHandle(job_);
-        job_ = nullptr;
+        SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits,
+                                sizeof(limits));
+        job_.close();
     }
 
   private:
-    HANDLE process_;
-    HANDLE job_;
+    ScopedHandle process_;
+    ScopedHandle job_;
 };
 
-HANDLE newTreeJob() {
-    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+ScopedHandle newTreeJob() {
+    ScopedHandle job(CreateJobObjectW(nullptr, nullptr));
     if (!job) {
-        return nullptr;
+        return job;
     }
     // Breakaway allowed: a setup may start its product outside the job on
     // purpose, as setups do to leave a program running.
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
     limits.BasicLimitInformation.LimitFlags =
         JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
-        CloseHandle(job);
-        return nullptr;
+    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof(limits))) {
+        job.close();
     }
     return job;
 }
@@ -543,15 +552,15 @@ std::string systemReason(DWORD error, const std::string& program) {
 }
 
 // A copy of a standard handle the child can inherit; null stays null.
-HANDLE inheritable(DWORD which) {
+ScopedHandle inheritable(DWORD which) {
     HANDLE handle = GetStdHandle(which);
     HANDLE copy = nullptr;
     if (handle && handle != INVALID_HANDLE_VALUE &&
         DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE,
                         DUPLICATE_SAME_ACCESS)) {
-        return copy;
+        return ScopedHandle(copy);
     }
-    return nullptr;
+    return ScopedHandle();
 }
 
 }  // namespace
@@ -636,18 +645,21 @@ std::unique_ptr<ProcessTree> startProcess(const std::string& program,
         error = systemReason(ERROR_BAD_EXE_FORMAT, program);
         return nullptr;
     }
+    ScopedHandle input = inheritable(STD_INPUT_HANDLE);
+    ScopedHandle output = inheritable(STD_OUTPUT_HANDLE);
+    ScopedHandle errors = inheritable(STD_ERROR_HANDLE);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inheritable(STD_INPUT_HANDLE);
-    startup.hStdOutput = inheritable(STD_OUTPUT_HANDLE);
-    startup.hStdError = inheritable(STD_ERROR_HANDLE);
+    startup.hStdInput = input.get();
+    startup.hStdOutput = output.get();
+    startup.hStdError = errors.get();
     PROCESS_INFORMATION process = {};
     // Held from the start to the job: an interrupt in between must not leave
     // a suspended setup behind.
     AcquireSRWLockExclusive(&treeLock);
-    HANDLE job = newTreeJob();
-    bool inJob = startInJob(application, line, startup, job, process);
+    ScopedHandle job = newTreeJob();
+    bool inJob = startInJob(application, line, startup, job.get(), process);
     // Elsewhere it starts suspended and joins the job before it runs; where
     // Windows allows no job of the program's own (before Windows 8, in a job
     // that allows no other), it runs without one.
@@ -655,30 +667,22 @@ std::unique_ptr<ProcessTree> startProcess(const std::string& program,
                                            CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, nullptr,
                                            nullptr, &startup, &process);
     DWORD failure = GetLastError();
-    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
-        if (handle) {
-            CloseHandle(handle);
-        }
-    }
     if (!started) {
-        if (job) {
-            CloseHandle(job);
-        }
         ReleaseSRWLockExclusive(&treeLock);
         error = systemReason(failure, program);
         return nullptr;
     }
-    if (!inJob && job && !AssignProcessToJobObject(job, process.hProcess)) {
-        CloseHandle(job);
-        job = nullptr;
+    ScopedHandle setup(process.hProcess);
+    ScopedHandle thread(process.hThread);
+    if (!inJob && job && !AssignProcessToJobObject(job.get(), setup.get())) {
+        job.close();
     }
-    treeJob = job;
+    treeJob = job.get();
     ReleaseSRWLockExclusive(&treeLock);
     if (!inJob) {
-        ResumeThread(process.hThread);
+        ResumeThread(thread.get());
     }
-    CloseHandle(process.hThread);
-    return std::make_unique<JobTree>(process.hProcess, job);
+    return std::make_unique<JobTree>(std::move(setup), std::move(job));
 }
 
 bool readsAnsiCommandLine(const std::string& program) {
@@ -713,15 +717,14 @@ std::unique_ptr<AppendFile> openAppendFile(const std::string& path) {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     for (int attempt = 0; attempt < 3; ++attempt) {
         for (DWORD how : {OPEN_EXISTING, CREATE_NEW}) {
-            HANDLE file =
-                CreateFileW(wide.c_str(), access, share, nullptr, how,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-            if (file != INVALID_HANDLE_VALUE) {
-                if (isLink(file, wide, true)) {
-                    CloseHandle(file);
+            ScopedHandle file(CreateFileW(wide.c_str(), access, share, nullptr, how,
+                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                          nullptr));
+            if (file) {
+                if (isLink(file.get(), wide, true)) {
                     return nullptr;
                 }
-                return std::make_unique<HandleAppend>(file);
+                return std::make_unique<HandleAppend>(std::move(file));
             }
             DWORD error = GetLastError();
             bool goOn =
@@ -745,13 +748,13 @@ std::unique_ptr<ScratchFile> openScratchFile() {
         std::wstring name = std::wstring(folder) + L"qix-record-" +
                             std::to_wstring(GetCurrentProcessId()) + L"-" +
                             std::to_wstring(InterlockedIncrement(&count)) + L".tmp";
-        HANDLE file = CreateFileW(
+        ScopedHandle file(CreateFileW(
             longPathOfFull(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
             CREATE_NEW,
             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
-            nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            return std::make_unique<HandleScratch>(file);
+            nullptr));
+        if (file) {
+            return std::make_unique<HandleScratch>(std::move(file));
         }
         if (GetLastError() != ERROR_FILE_EXISTS) {
             return nullptr;
@@ -787,22 +790,20 @@ FileResult removeFile(const std::string& path) {
     }
     // Opened as what stands at the path, a link included, and deleted through
     // that handle: what was checked is what goes.
-    HANDLE file = CreateFileW(wide.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    ScopedHandle file(CreateFileW(wide.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
         return fileResult(GetLastError());
     }
-    FileResult result = FileResult::kFailed;
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    if (!isLink(file, wide, false)) {
-        result =
-            SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition))
-                ? FileResult::kDone
-                : fileResult(GetLastError());
+    if (isLink(file.get(), wide, false)) {
+        return FileResult::kFailed;
     }
-    CloseHandle(file);
-    return result;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                      sizeof(disposition))
+               ? FileResult::kDone
+               : fileResult(GetLastError());
 }
 
 FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& file) {
@@ -813,41 +814,38 @@ FileResult openInputFile(const std::string& path, std::unique_ptr<InputFile>& fi
     // Shared for writing and deletion, so that the setup (or what it left
     // running) is never stopped by this reader. A link is opened as itself,
     // and refused.
-    HANDLE handle = CreateFileW(
+    ScopedHandle handle(CreateFileW(
         wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle) {
         return fileResult(GetLastError());
     }
-    if (isLink(handle, wide, false)) {
-        CloseHandle(handle);
+    if (isLink(handle.get(), wide, false)) {
         return FileResult::kFailed;
     }
-    file = std::make_unique<HandleInput>(handle);
+    file = std::make_unique<HandleInput>(std::move(handle));
     return FileResult::kDone;
 }
 
-ProbeResult probeNewFile(const std::string& path, const std::string& bytes) {
+FileResult probeNewFile(const std::string& path, const std::string& bytes) {
     std::wstring wide = longPath(path);
     if (wide.empty()) {
-        return ProbeResult::kFailed;
+        return FileResult::kFailed;
     }
     // Delete-on-close: the file goes with the handle that made it, never by name.
     // A link at the name, even one to nothing, counts as something there.
-    HANDLE file = CreateFileW(
+    ScopedHandle file(CreateFileW(
         wide.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
-        nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+        nullptr));
+    if (!file) {
         DWORD error = GetLastError();
-        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? ProbeResult::kExists
-                                                                           : ProbeResult::kFailed;
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? FileResult::kExists
+                                                                           : FileResult::kFailed;
     }
-    DWORD written = 0;
-    bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-              written == bytes.size();
-    ok = CloseHandle(file) && ok;
-    return ok ? ProbeResult::kWritten : ProbeResult::kFailed;
+    bool ok = writeWhole(file.get(), bytes);
+    ok = file.close() && ok;
+    return ok ? FileResult::kDone : FileResult::kFailed;
 }
 
 }  // namespace platform

@@ -1,10 +1,8 @@
 #include "setup_command.h"
 
-#include <algorithm>
 #include <sstream>
 
 #include "install_dir.h"
-#include "platform.h"
 
 std::string composeLogPath(const std::string& directory, std::int64_t calendarSeconds,
                            long elapsedMilliseconds, std::uint32_t processId) {
@@ -43,29 +41,4 @@ std::string composeSetupCommand(const std::string& setupPath, const std::string&
         command << " /D=" << directory;
     }
     return command.str();
-}
-
-bool holdsControlCharacterOrQuote(const std::string& text) {
-    return std::any_of(text.begin(), text.end(),
-                       [](char c) { return c == '"' || (c >= 1 && c <= 31); });
-}
-
-bool holdsDefinedVariable(const std::string& text) {
-    std::string::size_type open = text.find('%');
-    while (open != std::string::npos) {
-        std::string::size_type close = text.find('%', open + 1);
-        if (close == std::string::npos) {
-            return false;
-        }
-        std::string name = text.substr(open + 1, close - open - 1);
-        if (platform::hasEnvironmentVariable(name.substr(0, name.find(':')))) {
-            return true;
-        }
-        open = close;
-    }
-    return false;
-}
-
-bool fitsSetupCommandLine(const std::string& text) {
-    return !holdsControlCharacterOrQuote(text) && !holdsDefinedVariable(text);
 }

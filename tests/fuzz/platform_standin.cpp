@@ -98,8 +98,8 @@ FileResult removeFile(const std::string&) {
 
 // Some directories are writable, so that settled directories reach the
 // setup's command line.
-ProbeResult probeNewFile(const std::string& path, const std::string&) {
-    return path.size() % 4 == 1 ? ProbeResult::kWritten : ProbeResult::kFailed;
+FileResult probeNewFile(const std::string& path, const std::string&) {
+    return path.size() % 4 == 1 ? FileResult::kDone : FileResult::kFailed;
 }
 
 FileResult openInputFile(const std::string&, std::unique_ptr<InputFile>&) {

@@ -293,14 +293,14 @@ TEST(InstallDir, ProbeNeverTouchesAFileItDidNotCreate) {
     std::filesystem::create_symlink(taken, temp.path() + "/link");
     std::filesystem::create_symlink(temp.path() + "/nowhere", temp.path() + "/dangling");
     std::filesystem::create_directory(temp.path() + "/sub");
-    using platform::ProbeResult;
+    using platform::FileResult;
     struct Case {
         std::string name;
-        ProbeResult result;
+        FileResult result;
     } cases[] = {
-        {"taken", ProbeResult::kExists},    {"link", ProbeResult::kExists},
-        {"dangling", ProbeResult::kExists}, {"sub", ProbeResult::kExists},
-        {"no/file", ProbeResult::kFailed},  {"new", ProbeResult::kWritten},
+        {"taken", FileResult::kExists},    {"link", FileResult::kExists},
+        {"dangling", FileResult::kExists}, {"sub", FileResult::kExists},
+        {"no/file", FileResult::kFailed},  {"new", FileResult::kDone},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.result, platform::probeNewFile(temp.path() + "/" + c.name, "test")) << c.name;

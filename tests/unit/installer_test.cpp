@@ -13,7 +13,9 @@
 #include <gtest/gtest.h>
 
 #include "platform.h"
+#include "run_record.h"
 #include "setup_command.h"
+#include "setup_timeout.h"
 #include "temp_dir.h"
 
 namespace {
@@ -392,9 +394,7 @@ TEST(Installer, ExitCodeSamples) {
         {true, false, 3010, false, 1603}, {false, false, 0, false, -1},
     };
     for (const Case& c : cases) {
-        RunOptions options;
-        options.msiExitCodes = c.msi;
-        EXPECT_EQ(c.exitCode, runExitCode(options, c.setupRan, c.status, c.logLeft))
+        EXPECT_EQ(c.exitCode, runExitCode(c.msi, c.setupRan, c.status, c.logLeft))
             << c.msi << " " << c.setupRan << " " << c.status << " " << c.logLeft;
     }
 }
