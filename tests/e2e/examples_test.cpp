@@ -78,7 +78,7 @@ class CmdExample : public ::testing::Test {
     void TearDown() override { forgetInstallation(); }
 
     void forgetInstallation() const {
-        bench.runInCmd(std::string("reg delete ") + kUninstallKey + " /f");
+        EXPECT_TRUE(bench.removeRegistryKey(kUninstallKey)) << "clean-up: reg delete";
         setImmutable(log, false);
         fs::remove(log);
     }

@@ -174,6 +174,17 @@ Outcome Bench::runInCmd(const std::string& commandLine,
     return spawn({kWine, "C:\\windows\\system32\\cmd.exe", "/c", commandLine}, environment);
 }
 
+bool Bench::removeRegistryKey(const std::string& key) const {
+    runInCmd("reg delete \"" + key + "\" /f");
+    return runInCmd("reg query \"" + key + "\"").exitCode != 0;
+}
+
+double secondsOf(const std::function<void()>& work) {
+    auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 Outcome Bench::runUnderWine(const std::vector<std::string>& arguments,
                             const std::map<std::string, std::string>& environment) const {
     std::vector<std::string> argv{kWine};

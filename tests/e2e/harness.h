@@ -85,6 +85,10 @@ class Bench {
     Outcome runInCmd(const std::string& commandLine,
                      const std::map<std::string, std::string>& environment = {}) const;
 
+    // Deletes a registry key under Wine (reg delete) and says whether it is
+    // gone: false, for the test to fail there, while reg query still finds it.
+    bool removeRegistryKey(const std::string& key) const;
+
     // Runs a Windows program under Wine, each argument passed as one; for
     // paths that a command line given to cmd.exe would need quotes for.
     Outcome runUnderWine(const std::vector<std::string>& arguments,
@@ -102,6 +106,15 @@ class Bench {
     Target target_;
     std::string dir_;
 };
+
+// The seconds `work` took.
+double secondsOf(const std::function<void()>& work);
+
+// How long the program looks for a setup's completion marker. A run that
+// missed the marker took at least this long, whatever the machine's load:
+// one that took less found it (the only margin a loaded machine cannot
+// break, as load only makes runs longer).
+const double kMarkerWaitSeconds = 10.0;
 
 std::string readFile(const std::string& path);
 bool exists(const std::string& path);
