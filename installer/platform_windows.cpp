@@ -420,8 +420,8 @@ class HandleAppend : public AppendFile {
     }
     bool tryLock() override {
         OVERLAPPED beyondEnd = farByte();
-        return LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
-                          0, &beyondEnd);
+        return LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                          &beyondEnd);
     }
     void unlock() override {
         OVERLAPPED beyondEnd = farByte();

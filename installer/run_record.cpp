@@ -126,4 +126,3 @@ bool RunRecord::appendAll() {
     held_.clear();
     return written_;
 }
-

@@ -68,7 +68,6 @@ Values regValues(const std::string& text) {
     return values;
 }
 
-
 class Zev : public WindowsRunTest {
   protected:
     void SetUp() override {
@@ -353,7 +352,8 @@ TEST_F(Zev, KitExamplesRunAsReadmeShowsThem) {
                                       {"/D=" + win(directory), "/L=g", "/DS=0"}, &seconds);
             EXPECT_EQ(c.exitCode, outcome.exitCode) << e.script;
             EXPECT_EQ(bench.lines(c.err), outcome.out + outcome.err) << e.script;
-            EXPECT_LT(seconds, kMarkerWaitSeconds) << e.script << ": the marker was not found at once";
+            EXPECT_LT(seconds, kMarkerWaitSeconds)
+                << e.script << ": the marker was not found at once";
             EXPECT_EQ(Names{e.file}, listDir(linux(directory))) << e.script;
             EXPECT_EQ(e.content, readFile(linux(directory + "/" + e.file))) << e.script;
         }

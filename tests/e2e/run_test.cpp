@@ -661,8 +661,9 @@ TEST_F(Run, MissingMarkerEndsTheWaitAtTheLimit) {
     std::vector<std::thread> rows;
     for (Case& c : cases) {
         rows.emplace_back([&c, this] {
-            c.seconds = secondsOf(
-                [&] { c.outcome = bench.run({setup, "/D=" + win(c.directory)}, c.environment); });
+            c.seconds = secondsOf([&] {
+                c.outcome = bench.run({setup, "/D=" + win(c.directory)}, c.environment);
+            });
         });
     }
     for (std::thread& row : rows) {
