@@ -361,6 +361,136 @@ TEST(Installer, CommandLineGivesTheRunValues) {
     }
 }
 
+// Every refusal of the command line, and help: the exit code, and the exact
+// text on each stream. Nothing is created, the setup is never appended to.
+TEST(Installer, CommandLineSamples) {
+    TempDir temp;
+    std::string setup = temp.file("setup.exe", "MZ");
+    const std::string usage = std::string(kUsageText) + "\n";
+    const char* const notAbsolute = "Specified installation directory must be an absolute path.\n";
+    struct Case {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {{}, kExitFailure, "", usage},
+        {{"/h"}, 0, usage, ""},
+        {{"/H"}, 0, usage, ""},
+        {{"/?"}, 0, usage, ""},
+        {{"/Help"}, 0, usage, ""},
+        // Help anywhere wins over every error on the line, the first argument included.
+        {{"{setup}", "/bad", "/?"}, 0, usage, ""},
+        {{"missing.exe", "/L=x", "/Help"}, 0, usage, ""},
+        {{"{setup}", "/help"}, kExitFailure, "", "Invalid parameter \"/help\"\n"},
+        {{"{setup}", "/HELP"}, kExitFailure, "", "Invalid parameter \"/HELP\"\n"},
+        {{"{setup}", "-h"}, kExitFailure, "", "Invalid parameter \"-h\"\n"},
+        {{"missing.exe"},
+         kExitFailure,
+         "",
+         "Path not found: missing.exe\nFirst parameter must be setup path\n"},
+        {{"", "/L=e"}, kExitFailure, "", "Path not found: \nFirst parameter must be setup path\n"},
+        // The first-argument check looks at the path that runs, ".exe" appended:
+        // the directory does not pass, the setup without its ending does, and
+        // the relative /D= stops the run next.
+        {{"{dir}", "/D=rel\\dir"},
+         kExitFailure,
+         "",
+         "Path not found: {dir}\nFirst parameter must be setup path\n"},
+        {{"{dir}/setup", "/D=rel\\dir"}, kExitFailure, "", notAbsolute},
+        {{"{setup}", "/x"}, kExitFailure, "", "Invalid parameter \"/x\"\n"},
+        {{"{setup}", "/l=e"}, kExitFailure, "", "Invalid parameter \"/l=e\"\n"},
+        {{"{setup}", "-L=e"}, kExitFailure, "", "Invalid parameter \"-L=e\"\n"},
+        {{"{setup}", "/D"}, kExitFailure, "", "Invalid parameter \"/D\"\n"},
+        {{"{setup}", "/Norestart"}, kExitFailure, "", "Invalid parameter \"/Norestart\"\n"},
+        {{"{setup}", "/x", "/y"}, kExitFailure, "", "Invalid parameter \"/x\"\n"},
+        {{"{setup}", "/L=x"}, kExitFailure, "", "Invalid parameter \"/L=x\"\n"},
+        {{"{setup}", "/L=E"}, kExitFailure, "", "Invalid parameter \"/L=E\"\n"},
+        {{"{setup}", "/L=  eg  "}, kExitFailure, "", "Invalid parameter \"/L=eg\"\n"},
+        {{"{setup}", "/DS=2"}, kExitFailure, "", "Invalid parameter \"/DS=2\"\n"},
+        {{"{setup}", "/DS=true"}, kExitFailure, "", "Invalid parameter \"/DS=true\"\n"},
+        {{"{setup}", "/DS=9", "/L=q"}, kExitFailure, "", "Invalid parameter \"/L=q\"\n"},
+        // Accepted lines go on to the directory, where the relative one stops them.
+        {{"{setup}", "/norestart", "/D=rel\\dir"}, kExitFailure, "", notAbsolute},
+        {{"{setup}", "/D=rel\\dir", "/L=e", "/L=x"}, kExitFailure, "", notAbsolute},
+        {{"{setup}", "/D=rel\\dir", "/L=x", "/L=e"},
+         kExitFailure,
+         "",
+         "Invalid parameter \"/L=x\"\n"},
+        {{"{setup}", "/D=rel\\dir", "/DS=0", "/DS=x"}, kExitFailure, "", notAbsolute},
+        {{"{setup}", "/D=rel\\dir", "/L=   g"}, kExitFailure, "", notAbsolute},
+        {{"{setup}", "/L=", "/DS=", "/D=rel\\dir"}, kExitFailure, "", notAbsolute},
+        {{"{setup}", "/D=rel\\dir", "/D=C:\\x"}, kExitFailure, "", notAbsolute},
+        // Windows Installer's codes: 1639 for a refused command line (103 as
+        // Linux sees it), 1603 for any other failure (67). A bad value of the
+        // option itself leaves the codes as they were.
+        {{"missing.exe", "/EXITCODES=msi"},
+         kMsiBadCommandLine,
+         "",
+         "Path not found: missing.exe\nFirst parameter must be setup path\n"},
+        {{"{setup}", "/x", "/EXITCODES= msi "},
+         kMsiBadCommandLine,
+         "",
+         "Invalid parameter \"/x\"\n"},
+        {{"{setup}", "/EXITCODES=msi", "/L=x"},
+         kMsiBadCommandLine,
+         "",
+         "Invalid parameter \"/L=x\"\n"},
+        {{"{setup}", "/EXITCODES=msi", "/LOG="},
+         kMsiBadCommandLine,
+         "",
+         "Invalid parameter \"/LOG=\"\n"},
+        {{"{setup}", "/EXITCODES=msi", "/D=rel\\dir"}, kMsiFailure, "", notAbsolute},
+        {{"{setup}", "/EXITCODES=MSI"}, kExitFailure, "", "Invalid parameter \"/EXITCODES=MSI\"\n"},
+        {{"{setup}", "/EXITCODES="}, kExitFailure, "", "Invalid parameter \"/EXITCODES=\"\n"},
+        {{"{setup}", "/TIMEOUT=0"}, kExitFailure, "", "Invalid parameter \"/TIMEOUT=0\"\n"},
+        {{"{setup}", "/EXITCODES=msi", "/TIMEOUT= 86401"},
+         kMsiBadCommandLine,
+         "",
+         "Invalid parameter \"/TIMEOUT=86401\"\n"},
+        // Nothing is at a path with a blank before it.
+        {{" {setup}"},
+         kExitFailure,
+         "",
+         "Path not found:  {setup}\nFirst parameter must be setup path\n"},
+        // The record is opened first: a run that cannot keep it does nothing,
+        // nor appends to the setup.
+        {{"{setup}", "/LOG={setup}"}, kExitFailure, "", "Can not write log {setup}\n"},
+        {{"{setup}", "/LOG=rel.log", "/D=rel\\dir"},
+         kExitFailure,
+         "",
+         "Can not write log rel.log\n"},
+        {{"{setup}", "/EXITCODES=msi", "/LOG={dir}", "/D=rel\\dir"},
+         kMsiFailure,
+         "",
+         "Can not write log {dir}\n"},
+    };
+    auto expand = [&](std::string text) {
+        for (auto [key, value] :
+             {std::pair<std::string, std::string>{"{setup}", setup}, {"{dir}", temp.path()}}) {
+            for (auto at = text.find(key); at != std::string::npos; at = text.find(key, at)) {
+                text.replace(at, key.size(), value);
+                at += value.size();
+            }
+        }
+        return text;
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments{"prog"};
+        std::string shown;
+        for (const std::string& argument : c.arguments) {
+            arguments.push_back(expand(argument));
+            shown += "[" + arguments.back() + "] ";
+        }
+        std::ostringstream out, err;
+        EXPECT_EQ(c.exitCode, runInstaller(arguments, out, err)) << shown;
+        EXPECT_EQ(expand(c.out), out.str()) << shown;
+        EXPECT_EQ(expand(c.err), err.str()) << shown;
+    }
+    EXPECT_EQ(std::vector<std::string>{"setup.exe"}, namesIn(temp.path()));
+    EXPECT_EQ("MZ", readAll(setup));
+}
+
 TEST(Installer, TimeoutValueSamples) {
     struct Case {
         const char* value;

@@ -3,9 +3,12 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 class TempDir {
   public:
@@ -26,3 +29,18 @@ class TempDir {
   private:
     std::string path_;
 };
+
+inline std::string readAll(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// The names in a directory, sorted.
+inline std::vector<std::string> namesIn(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
