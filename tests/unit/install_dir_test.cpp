@@ -148,6 +148,8 @@ TEST(InstallDir, TextsThatWouldNotStayAsGiven) {
     } cases[] = {
         {"C:\\Apps\\Zev", false, false, false, true},
         {"C:\\a\tb", true, false, false, true},
+        {"C:\\new\\sub\x1f", true, false, false, true},
+        {"C:\\new\\sub\x20", false, false, true, true},
         {"C:\\a\"b", true, false, false, true},
         {"C:\\100% off\\%NO_SUCH_NAME%", false, false, false, true},
         {"C:\\%QIX_DEFINED%", false, true, false, true},
@@ -172,6 +174,48 @@ TEST(InstallDir, TextsThatWouldNotStayAsGiven) {
         EXPECT_EQ(c.renamed, hasComponentWindowsRenames(c.text)) << c.text;
         EXPECT_EQ(c.plain, namesPlainDirectory(c.text, false)) << c.text;
     }
+}
+
+// Whole resolutions, from a folder of the test's own, where a drive path is a
+// relative one: what an accepted directory settles to and what is created;
+// the one message of a refused one, and nothing created.
+TEST(InstallDir, ResolveSamples) {
+    TempDir temp;
+    std::filesystem::create_directories(temp.path() + "/C:");
+    temp.file("C:/file");
+    // A folder nothing can be written in, whoever runs the test.
+    std::filesystem::create_directory_symlink("/proc/self", temp.path() + "/R:");
+    struct Case {
+        std::string directory;
+        bool accepted;
+        std::string settled;  // or the message
+        std::string created;
+    } cases[] = {
+        {"C:/Apps/Zev", true, "C:\\Apps\\Zev", "C:/Apps/Zev"},
+        {"z:/Apps", true, "z:\\Apps", "z:/Apps"},
+        {"C:/quoted/\"", true, "C:\\quoted\\", "C:/quoted"},
+        {"C:/x/a/../b", true, "C:\\x\\b", "C:/x/b"},
+        {"C:/file/sub", false, "Can not create directory C:/file/sub\n", ""},
+        {"C:/new/sub\x1f", false, "Can not create directory C:/new/sub\x1f\n", ""},
+        {"R:/", false, "No access rights for directory R:/\n", ""},
+    };
+    std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(temp.path());
+    for (const Case& c : cases) {
+        std::string directory = c.directory;
+        std::ostringstream err;
+        EXPECT_EQ(c.accepted, resolveInstallDir(directory, err)) << c.directory;
+        EXPECT_EQ(c.accepted ? "" : c.settled, err.str()) << c.directory;
+        if (c.accepted) {
+            EXPECT_EQ(c.settled, directory);
+            EXPECT_TRUE(std::filesystem::is_directory(c.created)) << c.created;
+        }
+    }
+    std::filesystem::current_path(previous);
+    // Nothing of a refused directory was made.
+    EXPECT_EQ((std::vector<std::string>{"Apps", "file", "quoted", "x"}),
+              namesIn(temp.path() + "/C:"));
+    EXPECT_EQ((std::vector<std::string>{"C:", "R:", "z:"}), namesIn(temp.path()));
 }
 
 TEST(InstallDir, ExeEndingSamples) {

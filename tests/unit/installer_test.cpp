@@ -1,6 +1,7 @@
 #include "installer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -555,6 +556,53 @@ TEST(Installer, RunRecordKeepsTheRunsLines) {
         "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d UTC exit code 3010\r\n");
     std::string once = std::regex_replace(text, record, "R");
     EXPECT_EQ("RR", once) << text;
+}
+
+// Records past the 1 MiB held in memory, from two runs that finish at once:
+// each record's lines stand together, each once, in order.
+TEST(Installer, LongRecordsFromTwoRunsStayWhole) {
+    TempDir temp;
+    std::string path = temp.path() + "/run.log";
+    const int lines = 40000;  // 3 MiB of 80-byte lines each
+    std::atomic<int> ready{0};
+    auto run = [&](char letter) {
+        std::ostringstream err;
+        std::unique_ptr<RunRecord> record = RunRecord::open(path, {"prog"}, err);
+        ASSERT_NE(nullptr, record);
+        std::ostream recorded(record.get());
+        for (int i = 0; i < lines; ++i) {
+            recorded << std::string(70, letter) << ' ' << 1000000 + i << '\n';
+        }
+        for (++ready; ready < 2;) {
+            std::this_thread::yield();
+        }
+        EXPECT_TRUE(record->finish(0));
+    };
+    std::thread first(run, 'a');
+    std::thread second(run, 'b');
+    first.join();
+    second.join();
+    std::istringstream text(readAll(path));
+    std::string line;
+    std::string order;  // one letter per record's line, the first and last lines as '<' and '>'
+    int next[2] = {1000000, 1000000};
+    while (std::getline(text, line)) {
+        if (line.find(" UTC started:") != std::string::npos) {
+            order += '<';
+        } else if (line.find(" UTC exit code 0") != std::string::npos) {
+            order += '>';
+        } else if (line.size() == 79 && (line[0] == 'a' || line[0] == 'b')) {
+            EXPECT_EQ(std::to_string(next[line[0] - 'a']++) + "\r", line.substr(71));
+            if (order.back() != line[0]) {
+                order += line[0];
+            }
+        } else {
+            ADD_FAILURE() << "a broken line: " << line.substr(0, 100);
+        }
+    }
+    EXPECT_TRUE(order == "<a><b>" || order == "<b><a>") << order;
+    EXPECT_EQ(1000000 + lines, next[0]);
+    EXPECT_EQ(1000000 + lines, next[1]);
 }
 
 }  // namespace

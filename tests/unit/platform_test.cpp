@@ -2,6 +2,7 @@
 // program's logic can tell.
 #include "platform.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,12 +14,42 @@
 
 namespace {
 
+// Both clocks count whole seconds too: a sleep across one is seen in full.
 TEST(Platform, ClockAndSleep) {
-    std::int64_t before = platform::monotonicMilliseconds();
-    long sinceStart = platform::millisecondsSinceStart();
-    platform::sleepMilliseconds(50);
-    EXPECT_GE(platform::monotonicMilliseconds() - before, 50);
-    EXPECT_GE(platform::millisecondsSinceStart() - sinceStart, 50);
+    for (unsigned pause : {50u, 1100u}) {
+        std::int64_t before = platform::monotonicMilliseconds();
+        long sinceStart = platform::millisecondsSinceStart();
+        platform::sleepMilliseconds(pause);
+        EXPECT_GE(platform::monotonicMilliseconds() - before, pause);
+        EXPECT_GE(platform::millisecondsSinceStart() - sinceStart, static_cast<long>(pause));
+    }
+}
+
+// With standard input closed, descriptor 0 is the first free one: it serves
+// as any other for the probe, the record, its scratch file and the log.
+TEST(Platform, DescriptorZeroServesAsAnyOther) {
+    TempDir temp;
+    int input = dup(0);
+    close(0);
+    platform::FileResult probe = platform::probeNewFile(temp.path() + "/probe", "test");
+    bool scratch = platform::openScratchFile() != nullptr;
+    bool appended = false;
+    if (std::unique_ptr<platform::AppendFile> record =
+            platform::openAppendFile(temp.path() + "/r")) {
+        appended = record->append("line\n");
+    }
+    std::unique_ptr<platform::InputFile> log;
+    platform::FileResult opened = platform::openInputFile(temp.path() + "/r", log);
+    char bytes[8] = {};
+    long got = log ? log->read(bytes, sizeof(bytes)) : -1;
+    log.reset();
+    dup2(input, 0);
+    close(input);
+    EXPECT_EQ(platform::FileResult::kDone, probe);
+    EXPECT_TRUE(scratch);
+    EXPECT_TRUE(appended);
+    EXPECT_EQ(platform::FileResult::kDone, opened);
+    EXPECT_EQ(5, got);
 }
 
 // The started program's own exit code; a program killed by a signal has
@@ -37,6 +68,8 @@ TEST(Platform, StartedProgramsEndWithTheirOwnStatus) {
         {"/bin/sh", "\"/bin/sh\" -c exit\t3", true, 3},
         {"/bin/sh", "/bin/sh -c kill\t-9\t$$", true, -1},
         {"/bin/sh", "/bin/sh -c exit\t4", true, 4, 60000},
+        // Its code once it has ended, not while it still runs.
+        {"/bin/sh", "/bin/sh -c sleep\t0.3;exit\t3", true, 3, 60000},
         // Past its limit it runs on until it is ended, and then has no code.
         {"/bin/sh", "/bin/sh -c sleep\t60", true, -1, 1, WaitResult::kTimedOut},
         {"/no/such/setup.exe", "/no/such/setup.exe /S ", false, 0},
@@ -70,11 +103,33 @@ TEST(Platform, MadeDirectoriesTakeTheUmaskAndTheCurrentDirectory) {
     std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(temp.path());
     EXPECT_TRUE(platform::makeDirectory("rel/sub"));
+    // Dots resolved first: what ".." cancels is never made.
+    EXPECT_TRUE(platform::makeDirectory("dots/./../x"));
+    EXPECT_FALSE(std::filesystem::exists("dots"));
+    EXPECT_TRUE(std::filesystem::is_directory("x"));
     std::filesystem::current_path(previous);
     umask(mask);
     struct stat status;
     ASSERT_EQ(0, stat((temp.path() + "/rel/sub").c_str(), &status));
     EXPECT_EQ(0755u, status.st_mode & 0777u);
+}
+
+// After a normal end, what the program started on purpose lives on.
+TEST(Platform, ReleasedTreeLeavesTheChildRunning) {
+    TempDir temp;
+    std::string pidFile = temp.path() + "/child";
+    std::string reason;
+    std::unique_ptr<platform::ProcessTree> tree =
+        platform::startProcess("/bin/sh", "/bin/sh -c sleep\t30&echo\t$!>" + pidFile, reason);
+    ASSERT_NE(nullptr, tree) << reason;
+    int status = 99;
+    ASSERT_EQ(platform::WaitResult::kExited, tree->waitForExit(60000, status));
+    EXPECT_EQ(0, status);
+    tree->release();
+    tree.reset();
+    pid_t child = std::stoi(readAll(pidFile));
+    EXPECT_EQ(0, kill(child, 0)) << "the setup's child was ended";
+    kill(child, SIGKILL);
 }
 
 }  // namespace
