@@ -174,6 +174,13 @@ TEST_F(Fault, RefusedBeforeAnythingRuns) {
              "\n"},
         {{setup, "/D=" + win("g\xef\xbc\xbch")},
          "Can not create directory " + win("g\xef\xbc\xbch") + "\n"},
+        // Each character judged on its own, also right after another non-ASCII one.
+        {{setup, "/D=" + win("\xc3\xa4\xef\xbc\xbc"
+                             "b")},
+         "Can not create directory " +
+             win("\xc3\xa4\xef\xbc\xbc"
+                 "b") +
+             "\n"},
         {{setup, "/D=" + win("p\xef\xbc\x85QIX_X\xef\xbc\x85")},
          "Can not create directory " + win("p\xef\xbc\x85QIX_X\xef\xbc\x85") + "\n"},
     };
@@ -204,6 +211,16 @@ TEST_F(Fault, RefusedBeforeAnythingRuns) {
 TEST_F(Fault, NonLatinDirectoryIsCreatedAndPassedIntact) {
     fs::copy_file(std::string(QIX_WINDOWS_BUILD_DIR) + "/test_setup_ansi.exe", linux("ansi.exe"));
     std::string setup = bench.hostPath(bench.installSetup());
+    struct Share {
+        std::string link;
+        std::string path;
+        ~Share() { fs::remove(link); }
+    } share;
+    std::string folder = fs::path(bench.dir()).filename().string();
+    share.link = std::string(QIX_WINEPREFIX "/dosdevices/unc/qixsrv/") + folder;
+    fs::create_directories(fs::path(share.link).parent_path());
+    fs::create_directory_symlink(bench.dir(), share.link);
+    share.path = "\\\\qixsrv\\" + folder;
     std::string cyrillic =
         "\xd0\x9a\xd0\xb8\xd1\x80\xd0\xb8\xd0\xbb\xd0\xbb\xd0\xb8\xd1\x86\xd0\xb0";
     struct Case {
@@ -219,6 +236,10 @@ TEST_F(Fault, NonLatinDirectoryIsCreatedAndPassedIntact) {
         {kNoCodePageProgram, win("ansi.exe"), "Z\xc3\xbcrich", win("Z\xfcrich")},
         // A setup given in the long path form runs as given.
         {bench.program(), "\\\\?\\" + setup, "long form", ""},
+        // Past U+FFFF: two UTF-16 units (a surrogate pair) each, kept whole.
+        {bench.program(), setup, "\xf0\x9f\x98\x80\xf0\x9f\x90\x80", ""},
+        // On a share: Wine serves \\qixsrv\<folder> from its dosdevices/unc.
+        {bench.program(), share.path + "\\setup.exe", "on share", ""},
     };
     for (const Case& c : cases) {
         Outcome outcome = bench.runUnderWine({c.program, c.setup, "/D=" + win(c.name)},
