@@ -1,5 +1,6 @@
 # Shared settings of the project's scripts; sourced, not run.
-QIX_CACHE=${QIX_CACHE:-$(cat "$(dirname "${BASH_SOURCE[0]}")/../cmake/cache-folder")}
+qix_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+QIX_CACHE=${QIX_CACHE:-$(cat "$qix_root/cmake/cache-folder")}
 export WINEPREFIX=${WINEPREFIX:-$QIX_CACHE/wineprefix}
 # The setup kit's checks judge everything that appears in their prefix: they
 # get one of their own, beside the tests' (CMakeLists.txt names it alike), so
@@ -14,23 +15,28 @@ WINESERVER=/usr/lib/wine/wineserver64
 # build_folder PRESET: the preset's build folder, as CMakePresets.json names
 # it (jq comes with bootstrap).
 build_folder() {
-  local root
-  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
   jq -r --arg name "$1" '.configurePresets[] | select(.name == $name).binaryDir' \
-    "$root/CMakePresets.json" | sed "s|\${sourceDir}|$root|"
+    "$qix_root/CMakePresets.json" | sed "s|\${sourceDir}|$qix_root|"
 }
 
-# A script's steps. After `fail_on_interrupt NAME`, Ctrl+C, SIGINT or
-# SIGTERM ends the script with "NAME: FAILED: interrupted during STEP" and
-# 128 + the signal's number; the script's EXIT trap still runs. `step STEP`
-# says which step runs. `in_session COMMAND...` runs a long one in a session
-# of its own, which the interrupt ends with all it started: bash holds a trap
-# back until a foreground command ends, so a signal sent to the script alone
-# would otherwise wait for the whole step.
-fail_on_interrupt() {
+# A script's start and steps. `begin NAME [NOTE]` works from the project's
+# root; makes Ctrl+C, SIGINT or SIGTERM end the script with
+# "NAME: FAILED: interrupted during STEP" and 128 + the signal's number, the
+# script's EXIT trap still running; and checks the tools as the first step
+# (scripts/bootstrap, NOTE added to the step's name). `step STEP` says which
+# step runs. `in_session COMMAND...` runs a long one in a session of its own,
+# which the interrupt ends with all it started: bash holds a trap back until a
+# foreground command ends, so a signal sent to the script alone would
+# otherwise wait for the whole step. A step whose output goes elsewhere
+# redirects inside COMMAND, not in_session: the trap writes where in_session's
+# output goes.
+begin() {
+  cd "$qix_root"
   qix_name=$1
   trap 'interrupted 2' INT
   trap 'interrupted 15' TERM
+  step "checking the tools (scripts/bootstrap${2:+: $2})"
+  in_session scripts/bootstrap
 }
 
 step() {
@@ -60,40 +66,42 @@ interrupted() {
 # One persistent wineserver for the whole run: each program start then takes
 # a fraction of a second instead of seconds. Wine's background services start
 # here with their streams on /dev/null, so that no test's pipe is held open.
-start_wineserver() {
-  "$WINESERVER" -p 2>/dev/null || true
-  "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
-  start_desktop
-}
-
-# Windows without a display: the null driver. The desktop process is started
-# here, kept alive by a window that stays open until the server stops;
+# Windows without a display: the null driver. A new prefix has no such
+# setting, and the desktop that wineboot started keeps the driver it began
+# with: with the setting in place, Wine starts again. The desktop process is
+# started here, kept alive by a window that stays open until the server stops;
 # otherwise an installer starts it on first use, and it keeps that run's
-# standard error, such as a script's log file, open.
-start_desktop() {
-  # A new prefix has no such setting, and the desktop that wineboot started
-  # keeps the driver it began with: with the setting in place, start again.
-  if ! "$WINE" reg query 'HKCU\Software\Wine\Drivers' /v Graphics </dev/null 2>/dev/null | grep -q null; then
-    "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 || true
-    stop_wineserver
+# standard error, such as a script's log file, open. Fails when Wine does not
+# answer.
+start_wineserver() {
+  local attempt
+  for attempt in 1 2; do
     "$WINESERVER" -p 2>/dev/null || true
     "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
-  fi
-  desktop_running && return 0
-  ("$WINE" notepad </dev/null >/dev/null 2>&1 &)
-  local attempt
+    "$WINE" reg query 'HKCU\Software\Wine\Drivers' /v Graphics </dev/null 2>/dev/null | grep -q null && break
+    "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 || true
+    stop_wineserver
+  done
+  desktop_running || ("$WINE" notepad </dev/null >/dev/null 2>&1 &)
   for attempt in $(seq 50); do
-    desktop_running && return 0
+    desktop_running && break
     sleep 0.2
   done
+  "$WINE" wineboot </dev/null >/dev/null 2>&1 && desktop_running ||
+    { echo "Wine does not start in $WINEPREFIX; scripts/bootstrap creates the prefix" >&2; return 1; }
 }
 
 desktop_running() {
+  [ -n "$(pids_with "WINEPREFIX=$WINEPREFIX" -f 'explorer.exe /desktop')" ]
+}
+
+# pids_with NAME=VALUE PGREP_ARGUMENTS...: the processes pgrep finds whose
+# environment holds NAME=VALUE.
+pids_with() {
   local pid
-  for pid in $(pgrep -f 'explorer.exe /desktop'); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && return 0
+  for pid in $(pgrep "${@:2}"); do
+    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx -- "$1"; then echo "$pid"; fi
   done
-  return 1
 }
 
 stop_wineserver() {

@@ -3,8 +3,9 @@
 ; makes ExampleServiceSetup.exe beside it.
 ; - The files of files\ go into $INSTDIR as they lie there.
 ; - The prerequisite, a runtime the service needs, is installed when missing;
-;   its 3010 (restart needed) fails the run unless QIX_RESTART_SUCCEEDS is
-;   defined (see the kit's README, "A restart").
+;   its 3010 (restart needed) ends the installation with 3010, which the
+;   front-end passes on with /EXITCODES=msi (-1 without), or with 0 when
+;   QIX_RESTART_SUCCEEDS is defined (see the kit's README, "A restart").
 ; - An installed version, older or the same, is removed first through its own
 ;   uninstaller, wherever it is; a newer one is left alone and the run refused.
 ; - The service is created to start with Windows; the uninstaller deletes it.
