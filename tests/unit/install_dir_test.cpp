@@ -218,6 +218,27 @@ TEST(InstallDir, ResolveSamples) {
     EXPECT_EQ((std::vector<std::string>{"C:", "R:", "z:"}), namesIn(temp.path()));
 }
 
+TEST(InstallDir, EnclosingQuoteSamples) {
+    struct Case {
+        std::string given;
+        std::string stripped;
+    } cases[] = {
+        {"\"C:\\x\"", "C:\\x"},
+        {"'C:\\x'", "C:\\x"},
+        {"C:\\x\"", "C:\\x"},
+        {"\"C:\\x", "C:\\x"},
+        {"\"\"", ""},
+        {"\"", ""},
+        {"", ""},
+        {"C:\\\"x", "C:\\\"x"},
+    };
+    for (const Case& c : cases) {
+        std::string text = c.given;
+        stripEnclosingQuotes(text);
+        EXPECT_EQ(c.stripped, text) << c.given;
+    }
+}
+
 TEST(InstallDir, ExeEndingSamples) {
     struct Case {
         const char* path;

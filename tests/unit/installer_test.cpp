@@ -492,6 +492,55 @@ TEST(Installer, CommandLineSamples) {
     EXPECT_EQ("MZ", readAll(setup));
 }
 
+// Whole runs with a setup of the test's own: its exit code and its log decide
+// the run's, and a setup past /TIMEOUT= is ended. Log and marker never stay.
+TEST(Installer, WholeRunsEndWithTheSetupsOutcome) {
+    TempDir temp;
+    std::string setup = temp.file("setup.exe",
+                                  "#!/bin/sh\n"
+                                  "for word; do case $word in /LOG*) log=${word#/LOG?};;esac;done\n"
+                                  "log=${log%?}\n"
+                                  "[ -z \"$QIX_TEXT\" ] || printf \"$QIX_TEXT\" >\"$log\"\n"
+                                  ": >\"$log.ready\"\n"
+                                  "sleep ${QIX_PAUSE:-0}\n"
+                                  "exit ${QIX_STATUS:-0}\n");
+    std::filesystem::permissions(setup, std::filesystem::perms::owner_exec,
+                                 std::filesystem::perm_options::add);
+    struct Case {
+        std::vector<std::string> options;
+        const char* status;
+        const char* text;
+        int exitCode;
+        std::string err;
+    } cases[] = {
+        {{}, "0", "", kExitSuccess, ""},
+        {{}, "3", "", kExitFailure, ""},
+        {{}, "0", "failed\\n", kExitFailure, "failed\n"},
+        // POSIX exit codes end at 255: 3010 is the Windows tests' business.
+        {{"/EXITCODES=msi"}, "3", "", kMsiFailure, ""},
+        {{"/EXITCODES=msi"}, "0", "failed\\n", kMsiFailure, "failed\n"},
+        {{"/TIMEOUT=1"}, "0", "", kExitFailure, "Setup did not finish within 1 s: " + setup + "\n"},
+    };
+    std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(temp.path());
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments{"prog", setup, "/D=C:/inst"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        setenv("QIX_STATUS", c.status, 1);
+        setenv("QIX_TEXT", c.text, 1);
+        setenv("QIX_PAUSE", c.options == std::vector<std::string>{"/TIMEOUT=1"} ? "30" : "0", 1);
+        std::ostringstream out, err;
+        EXPECT_EQ(c.exitCode, runInstaller(arguments, out, err)) << c.status << c.text;
+        EXPECT_EQ("", out.str());
+        EXPECT_EQ(c.err, err.str()) << c.status << c.text;
+    }
+    std::filesystem::current_path(previous);
+    for (const char* name : {"QIX_STATUS", "QIX_TEXT", "QIX_PAUSE"}) {
+        unsetenv(name);
+    }
+    EXPECT_EQ((std::vector<std::string>{"C:", "setup.exe"}), namesIn(temp.path()));
+}
+
 TEST(Installer, TimeoutValueSamples) {
     struct Case {
         const char* value;
@@ -545,6 +594,7 @@ TEST(Installer, RunRecordKeepsTheRunsLines) {
         std::ostream recorded(record.get());
         recorded << "line one\nline\rtwo" << std::endl;
         EXPECT_TRUE(record->finish(3010));
+        EXPECT_FALSE(record->finish(1)) << "only the first call writes";
         EXPECT_EQ("line one\nline\rtwo\n", err.str());
     }
     std::ifstream file(path, std::ios::binary);

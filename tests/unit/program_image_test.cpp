@@ -58,6 +58,13 @@ ReadAt from(const std::string& bytes) {
 TEST(ProgramImage, Samples) {
     const std::uint16_t exe = 0x0102;
     std::string x64 = image(0x8664, exe, true, {"Sleep", "GetCommandLineW"});
+    std::string notPe = x64;
+    notPe.replace(0x40, 4, std::string("PX\0\0", 4));
+    std::string twoDirectories = x64;
+    put(twoDirectories, 0x58 + 112 - 4, 2, 4);
+    // The second name lies outside every section: the imports are not known.
+    std::string stray = image(0x8664, exe, true, {"GetCommandLineW", "Sleep"});
+    put(stray, 0x248, 0x9000, 8);
     struct Case {
         const char* what;
         std::string bytes;
@@ -72,6 +79,9 @@ TEST(ProgramImage, Samples) {
         {"not executable", image(0x8664, 0x0100, true, {"GetCommandLineW"}), false, true},
         {"ARM (32-bit)", image(0x1C0, exe, true, {"GetCommandLineW"}), false, true},
         {"x64, wide", x64, true, false},
+        {"no PE signature", notPe, false, true},
+        {"only the export and import directories", twoDirectories, true, false},
+        {"a name outside the sections", stray, true, true},
         {"sections cut off", x64.substr(0, 0x200), true, true},
         {"x86, wide", image(0x14C, exe, false, {"#", "GetCommandLineW"}), true, false},
         {"ARM64, wide run-time", image(0xAA64, exe, true, {"__wgetmainargs"}), true, false},
