@@ -175,8 +175,11 @@ Outcome Bench::runInCmd(const std::string& commandLine,
 }
 
 bool Bench::removeRegistryKey(const std::string& key) const {
-    runInCmd("reg delete \"" + key + "\" /f");
-    return runInCmd("reg query \"" + key + "\"").exitCode != 0;
+    runUnderWine({"reg", "delete", key, "/f"});
+    // Gone only when reg says so: a reg that failed to start says nothing.
+    Outcome query = runUnderWine({"reg", "query", key});
+    return query.exitCode == 1 &&
+           (query.out + query.err).find("Unable to find") != std::string::npos;
 }
 
 double secondsOf(const std::function<void()>& work) {

@@ -86,7 +86,7 @@ class Bench {
                      const std::map<std::string, std::string>& environment = {}) const;
 
     // Deletes a registry key under Wine (reg delete) and says whether it is
-    // gone: false, for the test to fail there, while reg query still finds it.
+    // gone: true only when reg query says it cannot find it.
     bool removeRegistryKey(const std::string& key) const;
 
     // Runs a Windows program under Wine, each argument passed as one; for
