@@ -105,8 +105,14 @@ TEST(Platform, MadeDirectoriesTakeTheUmaskAndTheCurrentDirectory) {
     EXPECT_TRUE(platform::makeDirectory("rel/sub"));
     // Dots resolved first: what ".." cancels is never made.
     EXPECT_TRUE(platform::makeDirectory("dots/./../x"));
+    // A relative path keeps the ".." it starts with.
+    std::filesystem::create_directory("sub");
+    std::filesystem::current_path("sub");
+    EXPECT_TRUE(platform::makeDirectory("../up"));
+    std::filesystem::current_path(temp.path());
     EXPECT_FALSE(std::filesystem::exists("dots"));
     EXPECT_TRUE(std::filesystem::is_directory("x"));
+    EXPECT_TRUE(std::filesystem::is_directory("up"));
     std::filesystem::current_path(previous);
     umask(mask);
     struct stat status;
