@@ -421,7 +421,9 @@ TEST_F(Zev, KitReportsWhatWouldOtherwiseBeLost) {
             std::string path;
             ~Unmount() {
                 if (!path.empty()) {
-                    system(("umount '" + path + "'").c_str());
+                    if (system(("umount '" + path + "'").c_str()) != 0) {
+                        ADD_FAILURE() << "clean-up: umount " << path;
+                    }
                 }
             }
         } unmount;

@@ -299,7 +299,11 @@ TEST_F(Run, ProbeOnAFullDiskFails) {
         << "the test needs to mount a small tmpfs (root)";
     struct Unmount {
         std::string path;
-        ~Unmount() { system(("umount '" + path + "'").c_str()); }
+        ~Unmount() {
+            if (system(("umount '" + path + "'").c_str()) != 0) {
+                ADD_FAILURE() << "clean-up: umount " << path;
+            }
+        }
     } unmount{full};
     {
         std::ofstream filler(full + "/filler", std::ios::binary);
