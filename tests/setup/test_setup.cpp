@@ -14,6 +14,8 @@
 //   QIX_SETUP_DETACHED_FILE, QIX_SETUP_DETACHED_MS, QIX_SETUP_BREAKAWAY
 //                      a detached child creates that file after that pause,
 //                      outside the setup's job when QIX_SETUP_BREAKAWAY is set
+//   QIX_SETUP_DETACHED_GATE  the detached child creates its file only once
+//                      this one exists (up to 60 s)
 //   QIX_SETUP_DONE     file created just before exiting, after the pause
 //   QIX_SETUP_WAIT_FOR once its command line is recorded, waits (up to 60 s)
 //                      until this file exists
@@ -68,6 +70,10 @@ int run(int argc, char** argv) {
     }
     if (argc == 4 && std::string(argv[1]) == "--create-after") {
         sleepMilliseconds(static_cast<unsigned>(std::atoi(argv[2])));
+        std::string gate = environment("QIX_SETUP_DETACHED_GATE", "");
+        if (!gate.empty()) {
+            waitFor(gate);
+        }
         writeFile(argv[3], "");
         return 0;
     }
