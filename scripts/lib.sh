@@ -103,7 +103,7 @@ desktop_running() {
 pids_with() {
   local pid
   for pid in $(pgrep "${@:2}"); do
-    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx -- "$1"; then echo "$pid"; fi
+    if tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx -- "$1"; then echo "$pid"; fi
   done
 }
 
