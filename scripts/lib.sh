@@ -86,7 +86,8 @@ start_wineserver() {
     stop_wineserver
   done
   desktop_running || ("$WINE" notepad </dev/null >/dev/null 2>&1 &)
-  for attempt in $(seq 50); do
+  # Up to a minute: under load, Wine's desktop takes its time to come up.
+  for attempt in $(seq 300); do
     desktop_running && break
     sleep 0.2
   done
