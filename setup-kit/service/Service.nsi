@@ -125,6 +125,17 @@ Section "Uninstall"
       "$(^Name): Der Dienst ${SERVICE} kann nicht gelöscht werden ($0)"
     ${QixAbort} $0
   ${EndIf}
+  ; A service goes once it has stopped, which takes a while on a busy machine:
+  ; wait for it (30 s at most), so that an installation right after can
+  ; create it anew.
+  ${For} $1 1 300
+    nsExec::Exec '"$SYSDIR\sc.exe" query ${SERVICE}'
+    Pop $0
+    ${If} $0 <> 0
+      ${Break}
+    ${EndIf}
+    Sleep 100
+  ${Next}
   Delete "$DESKTOP\${PRODUCT}.lnk"
   Delete "$INSTDIR\${SERVICE}.exe"
   Delete "$INSTDIR\${SERVICE}.ini"
