@@ -114,6 +114,18 @@ class ScriptsTest : public ::testing::Test {
         }
     }
 
+    // The script's exit code once it has ended; a script still running after
+    // `seconds` fails the test and is killed with all it started.
+    int endOf(pid_t script, int seconds) {
+        int code = 0;
+        if (!waitFor(script, seconds, code)) {
+            ADD_FAILURE() << "the script still runs after " << seconds << " s\n" << output();
+            kill(-script, SIGKILL);
+            waitFor(script, 20, code);
+        }
+        return code;
+    }
+
     // What the script printed, and its last line.
     std::string output() const { return readFile(dir_ + "/out"); }
     std::string lastLine() const {
@@ -165,14 +177,7 @@ TEST_P(Interrupted, EndsTheStepAndFailsNamingIt) {
     }
     kill(interrupt.signal == SIGINT ? -script : script, interrupt.signal);
 
-    int code = 0;
-    const bool ended = waitFor(script, 20, code);
-    EXPECT_TRUE(ended) << "the script still runs 20 s after the signal\n" << output();
-    if (!ended) {
-        kill(-script, SIGKILL);
-        waitFor(script, 20, code);
-    }
-    EXPECT_EQ(code, 128 + interrupt.signal) << output();
+    EXPECT_EQ(endOf(script, 20), 128 + interrupt.signal) << output();
     EXPECT_EQ(lastLine(), std::string(test ? "scripts/test" : interrupt.script) +
                               ": FAILED: interrupted during " + interrupt.step)
         << output();
@@ -199,14 +204,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ScriptsTest, NoTestRunFailsNamingEachPreset) {
     standIn("exit 0\n");
     const pid_t script = start("test");
-    int code = 0;
-    const bool ended = waitFor(script, 90, code);
-    EXPECT_TRUE(ended) << "the script still runs after 90 s\n" << output();
-    if (!ended) {
-        kill(-script, SIGKILL);
-        waitFor(script, 20, code);
-    }
-    EXPECT_NE(code, 0) << output();
+    EXPECT_NE(endOf(script, 90), 0) << output();
     EXPECT_NE(lastLine().find(
                   "native: no tests run; native-asan: no tests run; fuzz: no tests run — FAILED"),
               std::string::npos)
