@@ -153,17 +153,21 @@ class Checker {
     Snapshot snapshot();
     std::vector<std::string> newUninstallKeys(const Snapshot& before, const Snapshot& after) const;
     std::string landedWithoutDeclaration(const std::string& dir);
+    std::string missingFromReference(const std::string& dir);
     std::string fingerprint(const std::string& dir);
     std::string contents(const std::string& dir);
     void caseRoot(const std::string& name);
-    void install(const std::string& dir, const std::vector<std::string>& options);
+    void install(const std::string& dir, const std::vector<std::string>& options,
+                 const std::vector<std::string>& earlier = {});
     bool timedOutOrShowed(const std::string& name);
     void expectSuccess(const std::string& name, const std::string& shortcut);
     void expectFailure(const std::string& name);
     void expectEither(const std::string& name, const std::string& shortcut);
+    std::string leftRegistered() const;
     void expectLanguages(const std::string& name, const std::string& english,
                          const std::string& german);
     bool uninstall(const std::string& name, const std::string& dir);
+    void putBack();
     int finish();
 
     void reference();
@@ -190,9 +194,12 @@ class Checker {
     Form form_;
     std::string landed_, desktopLink_, print_, reference_;
     std::vector<std::pair<char, std::string>> things_;
+    std::set<std::string> referenceFiles_;
     // What runs left running (a helper that reports late), until the check ends.
     std::vector<std::shared_ptr<void>> rests_;
-    bool broken_ = false;  // an uninstaller left the machine changed: no further case
+    bool broken_ = false;
+    bool refused_ = false;  // the setup refuses because of what the machine had  // an uninstaller
+                            // left the machine changed: no further case
 };
 
 Run Checker::execute(const std::string& commandLine, unsigned limitMs, bool untilAllEnd) {
@@ -238,17 +245,16 @@ void Checker::findFolders() {
     folders_["$TEMP"] = {folder("Temp")};
     folders_["$EXEDIR"] = {parentOf(setup_)};
     // What an installation may touch, apart from the system's own folders.
+    // The desktops and start menus also on their own: Wine links the user's
+    // to the Linux home folder, and a link is listed, not followed.
     for (const char* name : {"ProgramFiles", "ProgramFilesX86", "CommonAppData", "Profile",
-                             "CommonDesktop", "CommonPrograms"}) {
+                             "CommonDesktop", "CommonPrograms", "Desktop", "Programs"}) {
         std::string root = folder(name);
         if (root.empty())
             continue;
-        bool inside = false;
-        for (const std::string& other : roots_) {
-            inside = inside || isAtOrUnder(lowered(other), lowered(root));
-        }
-        if (!inside)
+        if (std::find(roots_.begin(), roots_.end(), root) == roots_.end()) {
             roots_.push_back(root);
+        }
     }
     roots_.push_back(work_ + "\\t");
     // Windows' churn, and the engine's plug-ins.
@@ -258,7 +264,10 @@ void Checker::findFolders() {
 Snapshot Checker::snapshot() {
     Snapshot taken;
     for (const std::string& root : roots_) {
-        for (const auto& [relative, entry] : listTree(root)) {
+        // A desktop itself may be a link to a whole home folder.
+        bool desktop = std::find(folders_["$DESKTOP"].begin(), folders_["$DESKTOP"].end(), root) !=
+                       folders_["$DESKTOP"].end();
+        for (const auto& [relative, entry] : listTree(root, desktop ? 1 : -1)) {
             std::string path = root + "\\" + relative;
             bool skip = false;
             for (const std::string& excluded : excluded_) {
@@ -340,6 +349,32 @@ std::string Checker::fingerprint(const std::string& dir) {
     return print;
 }
 
+// What a file the declaration allows but does not require (an INI file the
+// script writes, say) tells: the same installer installs the same files each
+// time, apart from those of one language.
+std::string Checker::missingFromReference(const std::string& dir) {
+    if (referenceFiles_.empty())
+        return "";
+    std::map<std::string, TreeEntry> tree = listTree(dir);
+    for (const std::string& relative : referenceFiles_) {
+        if (tree.count(relative))
+            continue;
+        bool ofOneLanguage = false;
+        for (const Record& record : declaration_.records) {
+            if (record.kind != Kind::kFile || record.language.empty())
+                continue;
+            for (const std::string& pattern : expandDeclaredPath(record.path, folders_)) {
+                ofOneLanguage = ofOneLanguage || matchesPattern(pattern, dir + "\\" + relative);
+            }
+        }
+        if (!ofOneLanguage) {
+            return "did not install " + dir + "\\" + relative +
+                   ", which its first installation did";
+        }
+    }
+    return "";
+}
+
 // The old rules, for a setup without a declaration: nothing outside its
 // directory, something inside it, and the same things as the reference.
 std::string Checker::landedWithoutDeclaration(const std::string& dir) {
@@ -397,10 +432,11 @@ void Checker::caseRoot(const std::string& name) {
     dir_ = root_ + "\\" + name;
 }
 
-void Checker::install(const std::string& dir, const std::vector<std::string>& options) {
+void Checker::install(const std::string& dir, const std::vector<std::string>& options,
+                      const std::vector<std::string>& earlier) {
     before_ = snapshot();
     std::string line = quoted(program_) + " " + quoted(setup_);
-    form_ = Form{dir, "", ""};
+    form_ = Form{dir, "", "", earlier};
     for (const std::string& option : options) {
         line += " " + quoted(option);
         if (startsWith(option, "/L="))
@@ -424,6 +460,8 @@ void Checker::install(const std::string& dir, const std::vector<std::string>& op
     if (declared_) {
         landed_ = judgeInstallation(declaration_, form_, folders_, before_, installed_,
                                     [](const std::string& path) { return fileSha256(path); });
+        if (landed_.empty())
+            landed_ = missingFromReference(dir);
     } else {
         landed_ = landedWithoutDeclaration(dir);
     }
@@ -503,9 +541,24 @@ void Checker::expectFailure(const std::string& name) {
                        firstLine(run_.said));
     } else if (onlySaysItFailed(run_.said)) {
         fail(name, "the log says that it failed, not why: " + run_.said);
+    } else if (!leftRegistered().empty()) {
+        fail(name, "failed, yet left " + leftRegistered() + " registered");
     } else {
         pass(name, "ended with -1 in " + seconds(run_.ms) + ", reporting: " + firstLine(run_.said));
     }
+}
+
+// An uninstall entry or a class (a file association) that the last run added.
+std::string Checker::leftRegistered() const {
+    for (const auto& [entry, values] : installed_.keys) {
+        if (before_.keys.count(entry))
+            continue;
+        std::string key = entry.substr(entry.find(':') + 1);
+        std::string parent = parentOf(key);
+        if (endsWith(parent, kUninstallKey) || endsWith(parent, "\\Software\\Classes"))
+            return key;
+    }
+    return "";
 }
 
 void Checker::expectEither(const std::string& name, const std::string& shortcut) {
@@ -565,6 +618,7 @@ bool Checker::uninstall(const std::string& name, const std::string& dir) {
         if (!problem.empty()) {
             fail(verdict, problem);
             broken_ = true;
+            putBack();
             return false;
         }
         pass(verdict, entry + " removed what the installation made");
@@ -573,6 +627,23 @@ bool Checker::uninstall(const std::string& name, const std::string& dir) {
     removeTree(dir);
     makeFolders(dir);
     return true;
+}
+
+// After an uninstaller that failed: what the installation made goes, so that
+// the machine is left as the check found it. The verdict stands.
+void Checker::putBack() {
+    Snapshot now = snapshot();
+    for (const auto& [entry, values] : now.keys) {
+        if (!start_.keys.count(entry)) {
+            std::string key = entry.substr(entry.find(':') + 1);
+            removeRegistryKey(key, entry.compare(0, 3, "32:") == 0 ? 32 : 64);
+        }
+    }
+    for (const auto& [path, state] : now.files) {
+        if (!start_.files.count(path) && exists(path))
+            removeTree(path);
+    }
+    say("NOTE  the checker removed what the installation left, and runs no other case\n");
 }
 
 void Checker::reference() {
@@ -590,7 +661,8 @@ void Checker::reference() {
                 ": it refuses to install while one of these is installed in the prefix: " + names +
                 "; uninstall it, or use a fresh WINEPREFIX (it said: " + firstLine(run_.said) +
                 ")\n");
-            std::exit(2);
+            refused_ = true;
+            return;
         }
     }
     expectSuccess("reference", "/DS=0");
@@ -616,6 +688,7 @@ void Checker::reference() {
             }
             // Each file (at any depth) and each top-level folder.
             if (!entry.folder) {
+                referenceFiles_.insert(relative);
                 things_.push_back({'f', relative});
             } else if (relative.find('\\') == std::string::npos) {
                 things_.push_back({'d', relative});
@@ -800,7 +873,7 @@ void Checker::again() {
     }
     expectLanguages("again: language of the refusal", said["/L=e"], said["/L=g"]);
     std::string other = root_ + "\\Other";
-    install(other, {"/D=" + other, "/L=g", "/DS=0"});
+    install(other, {"/D=" + other, "/L=g", "/DS=0"}, {firstDir});
     expectEither("again: another directory /L=g", "/DS=0");
     // All that the three runs registered goes, as after one installation.
     before_ = first;
@@ -874,6 +947,7 @@ int Checker::finish() {
     if (!restarts.empty())
         restarts = "; asked for a restart: " + restarts;
     int total = passed_ + static_cast<int>(failed_.size());
+    rests_.clear();
     removeTree(work_);
     if (failed_.empty()) {
         say("qix-check: " + setupName_ + " honours the contract: " + std::to_string(passed_) +
@@ -936,6 +1010,11 @@ int Checker::check(const std::vector<std::string>& arguments) {
     start_ = snapshot();
 
     reference();
+    if (refused_) {
+        rests_.clear();
+        removeTree(work_);
+        return 2;
+    }
     if (!failed_.empty()) {
         say("qix-check: " + setupName_ +
             " fails the contract: an ordinary installation does not "

@@ -45,7 +45,8 @@ struct TreeEntry {
 // Every file and folder under `root`, at any depth, by its path relative to
 // `root` with backslashes ("bin\\Zev.exe"); empty when `root` is missing.
 // Links are listed, never followed.
-std::map<std::string, TreeEntry> listTree(const std::string& root);
+// `depth` levels down at most (1: only what `root` holds), all when negative.
+std::map<std::string, TreeEntry> listTree(const std::string& root, int depth = -1);
 
 // The SHA-256 of a file's content in lower-case hex, or "" when it cannot be read.
 std::string fileSha256(const std::string& path);
@@ -56,6 +57,9 @@ std::string fileSha256(const std::string& path);
 // is 32 or 64. Values are given as text: strings as they are, numbers in
 // decimal, binary data in hex.
 std::map<std::string, std::vector<std::string>> readRegistryTree(const std::string& key, int view);
+
+// Removes `key` with all under it; true when it is gone.
+bool removeRegistryKey(const std::string& key, int view);
 
 // Names of the subkeys directly under `key` (no values, no depth).
 std::vector<std::string> registrySubkeys(const std::string& key, int view);

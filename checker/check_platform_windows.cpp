@@ -444,7 +444,7 @@ void forEachEntry(const std::wstring& longFolder, Call call) {
     } while (FindNextFileW(find.get(), &found));
 }
 
-void listInto(const std::wstring& longFolder, const std::string& prefix,
+void listInto(const std::wstring& longFolder, const std::string& prefix, int depth,
               std::map<std::string, TreeEntry>& tree) {
     forEachEntry(longFolder, [&](const WIN32_FIND_DATAW& found) {
         std::string relative = prefix + toUtf8(found.cFileName, wcslen(found.cFileName));
@@ -452,8 +452,9 @@ void listInto(const std::wstring& longFolder, const std::string& prefix,
         entry.folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         entry.size =
             entry.folder ? 0 : (std::uint64_t(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-        if (entry.folder && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            listInto(joined(longFolder, found.cFileName), relative + "\\", tree);
+        if (entry.folder && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            depth != 1) {
+            listInto(joined(longFolder, found.cFileName), relative + "\\", depth - 1, tree);
         }
     });
 }
@@ -759,11 +760,11 @@ RunResult runProgram(const std::string& commandLine, unsigned timeoutMillisecond
     return result;
 }
 
-std::map<std::string, TreeEntry> listTree(const std::string& root) {
+std::map<std::string, TreeEntry> listTree(const std::string& root, int depth) {
     std::map<std::string, TreeEntry> tree;
     std::wstring folder = withoutTrailingSeparators(longPath(root));
     if (isFolder(GetFileAttributesW(folder.c_str()))) {
-        listInto(folder, "", tree);
+        listInto(folder, "", depth, tree);
     }
     return tree;
 }
@@ -797,6 +798,30 @@ std::map<std::string, std::vector<std::string>> readRegistryTree(const std::stri
         readKeyInto(opened.get(), key, view, tree);
     }
     return tree;
+}
+
+bool removeRegistryKey(const std::string& key, int view) {
+    HKEY root = nullptr;
+    std::wstring rest;
+    if (!splitKey(key, root, rest) || rest.empty()) {
+        return false;
+    }
+    REGSAM access = KEY_ALL_ACCESS | (view == 32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
+    HKEY opened = nullptr;
+    LONG status = RegOpenKeyExW(root, rest.c_str(), 0, access, &opened);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return true;
+    }
+    if (status != ERROR_SUCCESS) {
+        return false;
+    }
+    ScopedKey held(opened);
+    if (RegDeleteTreeW(held.get(), nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    held = ScopedKey();
+    return RegDeleteKeyExW(root, rest.c_str(), view == 32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY, 0) ==
+           ERROR_SUCCESS;
 }
 
 std::vector<std::string> registrySubkeys(const std::string& key, int view) {

@@ -45,6 +45,7 @@ std::string readRecord(const std::vector<std::string>& f, Record& record) {
     const std::string& kind = f[0];
     std::size_t wanted = kind == "file"       ? 6
                          : kind == "tree"     ? 3
+                         : kind == "folder"   ? 3
                          : kind == "written"  ? 3
                          : kind == "registry" ? 4
                                               : 0;
@@ -81,7 +82,9 @@ std::string readRecord(const std::vector<std::string>& f, Record& record) {
         record.view = f[2] == "32" ? 32 : 64;
         record.path = f[3];
     } else {
-        record.kind = kind == "tree" ? Kind::kTree : Kind::kWritten;
+        record.kind = kind == "tree"     ? Kind::kTree
+                      : kind == "folder" ? Kind::kFolder
+                                         : Kind::kWritten;
         record.path = f[2];
     }
     if (record.path.empty())

@@ -12,11 +12,14 @@
 //               size and content when its section was installed
 //     tree      SECTION PATH                        any files under PATH
 //               (QixFileTree); at least one
+//     folder    SECTION PATH                        a folder the installer makes
+//               (QixSetOutPath, QixCreateDirectory): the folder alone
 //     written   SECTION PATH                        a file, folder, shortcut or
-//               registry key the installer may write (QixCheckWrite and the
-//               macros built on it): allowed, never required
+//               registry key the installer may write (QixCheckWrite,
+//               QixWriteINIStr): it and all under it allowed, never required
 //     registry  SECTION VIEW KEY                    a registry key the
-//               installer may write, in view 32 or 64
+//               installer may write, in view 32 or 64 (QixCheckWrite on a
+//               key, in the view of the script's last QixSetRegView)
 //   SIZE and SHA256 may both be empty (the kit could not read the source).
 //   A record with too few fields, an unknown kind, a SIZE that is no decimal
 //   number or a SHA256 that is not 64 hex digits makes the whole file
@@ -24,7 +27,9 @@
 // - SECTION is the name of the section the record comes from, "" for an
 //   unnamed section, "*" for code outside any section (a function).
 //   LANGUAGE is "e" or "g" for a file of that language alone, "" for all.
-// - PATH is as the script wrote it, its variables not yet known: "$INSTDIR",
+// - Nothing is declared from the uninstaller.
+// - PATH is as the script wrote it, its defines filled in, its variables not
+//   yet known: "$INSTDIR",
 //   "$DESKTOP" and the other folders the checker knows stand for those
 //   folders, "$$" for "$"; any other "$name", "$(name)" or "${name}" stands
 //   for any text within one path component. Registry paths begin with HKLM,
@@ -37,7 +42,7 @@
 
 namespace check {
 
-enum class Kind { kFile, kTree, kWritten, kRegistry };
+enum class Kind { kFile, kTree, kFolder, kWritten, kRegistry };
 
 struct Record {
     Kind kind = Kind::kFile;

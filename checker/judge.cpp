@@ -170,8 +170,8 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
         for (const Expanded& e : records) {
             if (e.record->kind == Kind::kRegistry || isRegistryPath(e.record->path))
                 continue;
-            if (e.record->kind == Kind::kFile ? anyMatch(e.patterns, path)
-                                              : anyAtOrUnder(e.patterns, path)) {
+            bool alone = e.record->kind == Kind::kFile || e.record->kind == Kind::kFolder;
+            if (alone ? anyMatch(e.patterns, path) : anyAtOrUnder(e.patterns, path)) {
                 return true;
             }
         }
@@ -199,8 +199,13 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
         return "wrote outside the directory: " + path;
     }
     for (const auto& [path, state] : before.files) {
-        if (!after.files.count(path))
+        bool replaced = false;
+        for (const std::string& earlier : form.earlier) {
+            replaced = replaced || isAtOrUnder(earlier, path);
+        }
+        if (!after.files.count(path) && !replaced) {
             return "deleted " + path;
+        }
     }
 
     // The declared files: present by section and language, with their content.
@@ -265,8 +270,11 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
         }
     }
     for (const Expanded& e : records) {
-        if (e.record->kind != Kind::kTree)
+        const Record& r = *e.record;
+        bool sectionOn = r.section.empty() || r.section == "*" || sectionInstalled[r.section];
+        if (r.kind != Kind::kTree || !sectionOn) {
             continue;
+        }
         bool any = false;
         for (const auto& [path, state] : after.files) {
             any = any ||

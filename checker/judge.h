@@ -11,10 +11,10 @@
 //   section was installed) and must not be there under the other one's.
 // - A file record with a size and a hash must match both.
 // - Every file, folder or registry key that appeared or changed must be
-//   covered by a record: a file record by its path; a tree or written record
-//   by its path and everything under it. A folder that holds a covered path,
+//   covered by a record: a file or folder record by its path; a tree or
+//   written record by its path and everything under it. A folder that holds a covered path,
 //   and the installation directory with its parents, are covered too.
-// - Nothing may disappear.
+// - Nothing may disappear but an earlier installation it replaces.
 #pragma once
 
 #include <cstdint>
@@ -62,6 +62,9 @@ struct Form {
     std::string directory;  // as the program was given it, without a trailing backslash
     std::string language;   // "e", "g", or "" when no /L was given
     std::string shortcut;   // "1", "0", or "" when no /DS was given
+    // Directories of earlier installations that this one may remove, as an
+    // upgrade does.
+    std::vector<std::string> earlier;
 };
 
 // The first way an installation differs from its declaration, or "" when it

@@ -18,11 +18,12 @@ TEST(Declaration, ReadsEveryKindOfRecord) {
                                     "\n"
                                     "file\tDocs\tg\t$INSTDIR\\liesmich.txt\t\t\n"
                                     "tree\t*\t$INSTDIR\\doc\n"
+                                    "folder\t\t$INSTDIR\\bin\n"
                                     "written\t\tHKLM\\Software\\Zev\n"
                                     "registry\t\t32\tHKLM\\Software\\Zev\n",
                                 d, error))
         << error;
-    ASSERT_EQ(d.records.size(), 5u);
+    ASSERT_EQ(d.records.size(), 6u);
     EXPECT_EQ(d.records[0].kind, check::Kind::kFile);
     EXPECT_TRUE(d.records[0].sized);
     EXPECT_EQ(d.records[0].size, 4u);
@@ -32,9 +33,10 @@ TEST(Declaration, ReadsEveryKindOfRecord) {
     EXPECT_FALSE(d.records[1].sized);
     EXPECT_EQ(d.records[2].kind, check::Kind::kTree);
     EXPECT_EQ(d.records[2].path, "$INSTDIR\\doc");
-    EXPECT_EQ(d.records[3].kind, check::Kind::kWritten);
-    EXPECT_EQ(d.records[4].kind, check::Kind::kRegistry);
-    EXPECT_EQ(d.records[4].view, 32);
+    EXPECT_EQ(d.records[3].kind, check::Kind::kFolder);
+    EXPECT_EQ(d.records[4].kind, check::Kind::kWritten);
+    EXPECT_EQ(d.records[5].kind, check::Kind::kRegistry);
+    EXPECT_EQ(d.records[5].view, 32);
 }
 
 // A declaration is read whole or refused, naming the line.
@@ -48,7 +50,8 @@ TEST(Declaration, RefusesWhatBreaksARule) {
         {"Qix-declaration 1\n", "line 1: no declaration"},
         {"qix-declaration 1\nfile\t\t\t$INSTDIR\\a\t4\n",
          "line 2: a file record has 6 fields, not 5"},
-        {"qix-declaration 1\nfolder\t\t$INSTDIR\n", "line 2: unknown kind of record \"folder\""},
+        {"qix-declaration 1\ndirectory\t\t$INSTDIR\n",
+         "line 2: unknown kind of record \"directory\""},
         {"qix-declaration 1\nfile\t\tf\t$INSTDIR\\a\t\t\n", "line 2: unknown language \"f\""},
         {"qix-declaration 1\nfile\t\t\t$INSTDIR\\a\t-4\t" + kHash + "\n",
          "line 2: the size \"-4\" is no number"},

@@ -61,6 +61,7 @@ TEST(Judge, InstallationSamples) {
     const std::string base = "qix-declaration 1\n" + zev +
                              "written\t\t$INSTDIR\\Uninstall.exe\n"
                              "written\t\t$DESKTOP\\Zev.lnk\n"
+                             "folder\t\t$INSTDIR\\bin\n"
                              "registry\t\t64\tHKLM\\Software\\Zev\n";
     const std::string languages = base +
                                   "file\t\te\t$INSTDIR\\readme.txt\t\t\n"
@@ -97,6 +98,14 @@ TEST(Judge, InstallationSamples) {
          {{"C:\\t\\P\\Zev.exe", file}, {"C:\\t\\P\\odd", file}},
          {},
          "installed C:\\t\\P\\odd, which its declaration does not name"},
+        // A folder record is the folder alone.
+        {base, "", "", {{"C:\\t\\P\\Zev.exe", file}, {"C:\\t\\P\\bin", folder}}, {}, ""},
+        {base,
+         "",
+         "",
+         {{"C:\\t\\P\\Zev.exe", file}, {"C:\\t\\P\\bin\\x.dll", file}},
+         {},
+         "installed C:\\t\\P\\bin\\x.dll, which its declaration does not name"},
         {base,
          "",
          "",
@@ -194,7 +203,7 @@ TEST(Judge, InstallationSamples) {
         after.files.insert(row.added.begin(), row.added.end());
         after.keys.insert(row.keys.begin(), row.keys.end());
         std::string problem = check::judgeInstallation(
-            declaration, check::Form{"C:\\t\\P", row.language, row.shortcut}, folders, before,
+            declaration, check::Form{"C:\\t\\P", row.language, row.shortcut, {}}, folders, before,
             after, [](const std::string&) { return std::string(64, 'a'); });
         if (row.problem.empty()) {
             EXPECT_EQ(problem, "") << row.declaration;
@@ -211,16 +220,20 @@ TEST(Judge, InstallationThatTakesSomethingAwayFails) {
     before.files["C:\\t\\neighbour.txt"] = FileState{};
     before.keys["64:HKLM\\Software\\Other"] = {};
     after.keys = before.keys;
-    EXPECT_EQ(check::judgeInstallation(declaration, {"C:\\t\\P", "", ""}, kFolders, before, after,
-                                       nullptr),
+    EXPECT_EQ(check::judgeInstallation(declaration, {"C:\\t\\P", "", "", {}}, kFolders, before,
+                                       after, nullptr),
               "deleted C:\\t\\neighbour.txt");
+    // An upgrade removes the earlier installation it replaces.
+    EXPECT_EQ(check::judgeInstallation(declaration, {"C:\\t\\P", "", "", {"C:\\T"}}, kFolders,
+                                       before, after, nullptr),
+              "");
     after.files = before.files;
     after.keys.clear();
-    EXPECT_EQ(check::judgeInstallation(declaration, {"C:\\t\\P", "", ""}, kFolders, before, after,
-                                       nullptr),
+    EXPECT_EQ(check::judgeInstallation(declaration, {"C:\\t\\P", "", "", {}}, kFolders, before,
+                                       after, nullptr),
               "deleted the registry key HKLM\\Software\\Other");
-    EXPECT_EQ(check::judgeInstallation(declaration, {"C:\\t\\P", "", ""}, kFolders, before, before,
-                                       nullptr),
+    EXPECT_EQ(check::judgeInstallation(declaration, {"C:\\t\\P", "", "", {}}, kFolders, before,
+                                       before, nullptr),
               "");
 }
 
