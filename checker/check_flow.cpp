@@ -154,6 +154,7 @@ class Checker {
     std::vector<std::string> newUninstallKeys(const Snapshot& before, const Snapshot& after) const;
     std::string landedWithoutDeclaration(const std::string& dir);
     std::string missingFromReference(const std::string& dir);
+    std::string languageOf(const std::string& dir, const std::string& relative);
     std::string fingerprint(const std::string& dir);
     std::string contents(const std::string& dir);
     void caseRoot(const std::string& name);
@@ -349,6 +350,24 @@ std::string Checker::fingerprint(const std::string& dir) {
     return print;
 }
 
+// The language whose file the declaration says `relative` in the
+// installation directory `dir` is, or "".
+std::string Checker::languageOf(const std::string& dir, const std::string& relative) {
+    Folders folders = folders_;
+    folders["$INSTDIR"] = {dir};
+    for (const Record& record : declaration_.records) {
+        if (record.kind != Kind::kFile || record.language.empty()) {
+            continue;
+        }
+        for (const std::string& pattern : expandDeclaredPath(record.path, folders)) {
+            if (matchesPattern(pattern, dir + "\\" + relative)) {
+                return record.language;
+            }
+        }
+    }
+    return "";
+}
+
 // What a file the declaration allows but does not require (an INI file the
 // script writes, say) tells: the same installer installs the same files each
 // time, apart from those of one language.
@@ -357,17 +376,7 @@ std::string Checker::missingFromReference(const std::string& dir) {
         return "";
     std::map<std::string, TreeEntry> tree = listTree(dir);
     for (const std::string& relative : referenceFiles_) {
-        if (tree.count(relative))
-            continue;
-        bool ofOneLanguage = false;
-        for (const Record& record : declaration_.records) {
-            if (record.kind != Kind::kFile || record.language.empty())
-                continue;
-            for (const std::string& pattern : expandDeclaredPath(record.path, folders_)) {
-                ofOneLanguage = ofOneLanguage || matchesPattern(pattern, dir + "\\" + relative);
-            }
-        }
-        if (!ofOneLanguage) {
+        if (!tree.count(relative) && languageOf(dir, relative).empty()) {
             return "did not install " + dir + "\\" + relative +
                    ", which its first installation did";
         }
@@ -602,7 +611,7 @@ bool Checker::uninstall(const std::string& name, const std::string& dir) {
         if (problem.empty()) {
             run_ = execute(command, kUninstallLimitMs, true);
             if (!run_.started) {
-                problem = "cannot start " + command + ": " + run_.error;
+                problem = run_.error;
             } else if (run_.timedOut) {
                 problem = command + " did not end within " + seconds(kUninstallLimitMs);
             } else if (!run_.windows.empty()) {
@@ -613,7 +622,7 @@ bool Checker::uninstall(const std::string& name, const std::string& dir) {
         }
         if (problem.empty()) {
             Snapshot after = snapshot();
-            problem = judgeUninstallation(before_, installed_, after);
+            problem = judgeUninstallation(before_, installed_, after, dir);
         }
         if (!problem.empty()) {
             fail(verdict, problem);
@@ -824,7 +833,11 @@ void Checker::unusable() {
     for (std::size_t index = 0; index < things.size(); ++index) {
         const auto& [kind, entry] = things[index];
         std::vector<std::string> languages;
-        if (index == 0) {
+        std::string own = languageOf(dir_, entry);
+        if (!own.empty()) {
+            // A file of one language is written only under its /L.
+            languages = {"/L=" + own};
+        } else if (index == 0) {
             languages = {"/L=e", "/L=g"};
         } else {
             languages = {index % 2 == 1 ? "/L=g" : "/L=e"};

@@ -90,6 +90,20 @@ std::string other(const std::string& language) {
     return language == "e" ? "g" : "e";
 }
 
+// The paths of a snapshot, its files before its folders: a verdict names the
+// file that makes a folder matter rather than the folder.
+std::vector<std::string> filesFirst(const std::map<std::string, FileState>& files) {
+    std::vector<std::string> paths;
+    for (bool folders : {false, true}) {
+        for (const auto& [path, state] : files) {
+            if (state.folder == folders) {
+                paths.push_back(path);
+            }
+        }
+    }
+    return paths;
+}
+
 }  // namespace
 
 std::vector<std::string> expandDeclaredPath(const std::string& declared, const Folders& folders) {
@@ -159,10 +173,11 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
 
     // What appeared or changed.
     std::vector<std::string> created;
-    for (const auto& [path, state] : after.files) {
+    for (const std::string& path : filesFirst(after.files)) {
         auto was = before.files.find(path);
-        if (was == before.files.end() || !(was->second == state))
+        if (was == before.files.end() || !(was->second == after.files.at(path))) {
             created.push_back(path);
+        }
     }
     auto covers = [&](const std::string& path) {
         if (isAtOrUnder(path, form.directory))
@@ -198,7 +213,7 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
         }
         return "wrote outside the directory: " + path;
     }
-    for (const auto& [path, state] : before.files) {
+    for (const std::string& path : filesFirst(before.files)) {
         bool replaced = false;
         for (const std::string& earlier : form.earlier) {
             replaced = replaced || isAtOrUnder(earlier, path);
@@ -328,7 +343,7 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
 }
 
 std::string judgeUninstallation(const Snapshot& before, const Snapshot& installed,
-                                const Snapshot& after) {
+                                const Snapshot& after, const std::string& directory) {
     for (const auto& [path, state] : after.files) {
         if (state.folder || before.files.count(path))
             continue;
@@ -336,9 +351,10 @@ std::string judgeUninstallation(const Snapshot& before, const Snapshot& installe
             return "left " + path;
         return "created " + path;
     }
-    for (const auto& [path, state] : before.files) {
-        if (!after.files.count(path))
+    for (const std::string& path : filesFirst(before.files)) {
+        if (!after.files.count(path) && !isAtOrUnder(directory, path)) {
             return "deleted " + path + ", which was there before";
+        }
     }
     for (const auto& [entry, values] : after.keys) {
         if (!before.keys.count(entry)) {

@@ -74,10 +74,11 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
                               const std::function<std::string(const std::string&)>& hashOf);
 
 // What an uninstaller left or took: the first file or key of `installed` that
-// was not there `before` and is still there, or of `before` that is gone; ""
-// when it put the machine back. Folders left empty are not counted.
+// was not there `before` and is still there, or of `before` that is gone
+// (what was in the installation `directory` may go with it); "" when it put
+// the machine back. Folders left empty are not counted.
 std::string judgeUninstallation(const Snapshot& before, const Snapshot& installed,
-                                const Snapshot& after);
+                                const Snapshot& after, const std::string& directory);
 
 // Why an uninstall command as registered is unsafe to run, or "": one that
 // holds a blank outside quotes is read by the system at its first blank.

@@ -8,10 +8,12 @@
 ; "g" or "") and $QixShortcut ("true", "false" or ""), pick a text by language
 ; with ${QixText} $var "English" "Deutsch", report with ${QixReport} "text",
 ; stop with ${QixAbort} "text" (in .onInit or a section) or ${QixQuit} "text"
-; (anywhere), install with ${QixFile} "source" "target", ${QixFileTree}
-; "source", ${QixSetOutPath} and ${QixCreateDirectory} "directory", run a
-; program with ${QixExecWait} "command" "what", and check other writes with
-; ${QixCheckWrite} "what" or ${QixWriteINIStr}. ${QixSingleSetup} "name"
+; (anywhere), install with ${QixFile} "source" "target", ${QixLanguageFile}
+; e|g "source" "target", ${QixFileTree} "source", ${QixSetOutPath} and
+; ${QixCreateDirectory} "directory", run a program with ${QixExecWait}
+; "command" "what", and check other writes with ${QixCheckWrite} "what" or
+; ${QixWriteINIStr}. What these install and write they declare at compile
+; time in "<installer>.qix" beside the installer. ${QixSingleSetup} "name"
 ; refuses a second setup while one runs, ${QixShortcutSection} ${section}
 ; follows /DS, ${QixUninstallOld} removes an older version, and
 ; ${QixCheckInstDir} checks that $INSTDIR is still the directory given. The
@@ -52,6 +54,7 @@ Var QixWriting
 !define QixQuit "!insertmacro QixQuit"
 !define QixCheckWrite "!insertmacro QixCheckWrite"
 !define QixFile "!insertmacro QixFile"
+!define QixLanguageFile "!insertmacro QixLanguageFile"
 !define QixWriteINIStr "!insertmacro QixWriteINIStr"
 !define QixFileTree "!insertmacro QixFileTree"
 !define QixSetOutPath "!insertmacro QixSetOutPath"
@@ -61,9 +64,32 @@ Var QixWriting
 !define QixShortcutSection "!insertmacro QixShortcutSection"
 !define QixUninstallOld "!insertmacro QixUninstallOld"
 !define QixCheckInstDir "!insertmacro QixCheckInstDir"
+!define QixSetRegView "!insertmacro QixSetRegView"
 
 ; What of the command line an NSIS string can hold; the rest is cut off.
 !define /math QIX_MAX_LINE ${NSIS_MAX_STRLEN} - 1
+
+; The declaration: what the installer installs and may write, as its script
+; names it, for the checker to compare an installation with. It is gathered
+; in a temporary file while makensis compiles and copied beside the installer
+; only once that is written, so that it always describes the installer beside
+; it. Copied rather than moved, so that it gets the access of the installer's
+; folder, not the builder's private one of the temporary file. (makensis runs
+; the command through cmd or sh; %1 is its output's path.)
+!tempfile QIX_DECLARATION
+!appendfile /CHARSET=UTF8 /RAWNL "${QIX_DECLARATION}" "qix-declaration 1$\n"
+!ifdef NSIS_WIN32_MAKENSIS
+  !finalize `cmd /c copy /y "${QIX_DECLARATION}" "%1.qix" >nul && del "${QIX_DECLARATION}"` = 0
+!else
+  !finalize `cat -- '${QIX_DECLARATION}' > '%1.qix' && rm -f -- '${QIX_DECLARATION}'` = 0
+!endif
+; Where ${QixFileTree} installs, as the declaration names it: the folder of
+; the script's last ${QixSetOutPath} before it, $INSTDIR before any. $OUTDIR
+; itself is known only when the installer runs.
+!define QIX_OUTDIR "$INSTDIR"
+; The registry view keys are declared in: the engine's own (a 32-bit
+; installer's is the 32-bit one) until the script's last ${QixSetRegView}.
+!define /math QIX_REGVIEW ${NSIS_PTR_SIZE} * 8
 
 ; The front-end may pass a drive root such as C:\ as the directory.
 AllowRootDirInstall true
@@ -137,8 +163,15 @@ AllowRootDirInstall true
 !macroend
 
 ; Ends the installation with a report when the command before it failed to
-; write `what`. A silent run goes on after a failed write otherwise.
+; write `what`, and declares `what`. A silent run goes on after a failed write
+; otherwise.
 !macro QixCheckWrite what
+  !insertmacro _QixCheckWrite `${what}`
+  !insertmacro _QixDeclareWritten `${what}`
+!macroend
+
+; The check alone, for the kit's macros that declare what they write otherwise.
+!macro _QixCheckWrite what
   ${If} ${Errors}
     !ifdef __UNINSTALL__
       ${QixText} $QixScratch "$(^Name): cannot write ${what}" "$(^Name): Schreiben nicht möglich: ${what}"
@@ -153,12 +186,31 @@ AllowRootDirInstall true
 
 ; File, checked: installs `source` as `target` (a full path), or fails.
 !macro QixFile source target
+  !insertmacro _QixFile `${source}` `${target}`
+  !insertmacro _QixDeclareFile "" `${source}` `${target}`
+!macroend
+
+!macro _QixFile source target
   ClearErrors
   ; On a full disk the engine aborts inside File; .onInstFailed then names the file.
   StrCpy $QixWriting `${target}`
   File `/oname=${target}` `${source}`
   StrCpy $QixWriting ""
-  ${QixCheckWrite} `${target}`
+  !insertmacro _QixCheckWrite `${target}`
+!macroend
+
+; QixFile for a run in `language` (e or g, as ${QixText} picks) alone.
+!macro QixLanguageFile language source target
+  !if `${language}` S!= e
+    !if `${language}` S!= g
+      !error "QixLanguageFile: the language is e or g, not ${language}"
+    !endif
+  !endif
+  ${QixText} $QixScratch e g
+  ${If} $QixScratch == ${language}
+    !insertmacro _QixFile `${source}` `${target}`
+  ${EndIf}
+  !insertmacro _QixDeclareFile ${language} `${source}` `${target}`
 !macroend
 
 ; File /r, checked: installs the tree `source` (a pattern, as File /r takes it)
@@ -168,17 +220,22 @@ AllowRootDirInstall true
   StrCpy $QixWriting $OUTDIR
   File /r `${source}`
   StrCpy $QixWriting ""
-  ${QixCheckWrite} $OUTDIR
+  !insertmacro _QixCheckWrite $OUTDIR
+  !insertmacro _QixDeclareTree
 !macroend
 
 ; SetOutPath, checked: the engine goes on when it cannot create the folder.
 !macro QixSetOutPath directory
+  !ifndef __UNINSTALL__
+    !define /redef QIX_OUTDIR `${directory}`
+  !endif
   ClearErrors
   SetOutPath `${directory}`
   ${IfNot} ${FileExists} `${directory}\*.*`
     SetErrors
   ${EndIf}
-  ${QixCheckWrite} `${directory}`
+  !insertmacro _QixCheckWrite `${directory}`
+  !insertmacro _QixDeclareFolder `${directory}`
 !macroend
 
 ; CreateDirectory, checked.
@@ -188,7 +245,8 @@ AllowRootDirInstall true
   ${IfNot} ${FileExists} `${directory}\*.*`
     SetErrors
   ${EndIf}
-  ${QixCheckWrite} `${directory}`
+  !insertmacro _QixCheckWrite `${directory}`
+  !insertmacro _QixDeclareFolder `${directory}`
 !macroend
 
 ; ExecWait, checked: runs `command` (a prerequisite's setup, sc.exe) and maps
@@ -267,6 +325,14 @@ AllowRootDirInstall true
   ${EndIf}
 !macroend
 
+; SetRegView, declared: the keys the kit declares after it are in `view` (32 or 64).
+!macro QixSetRegView view
+  !ifndef __UNINSTALL__
+    !define /redef QIX_REGVIEW ${view}
+  !endif
+  SetRegView ${view}
+!macroend
+
 ; WriteINIStr, checked: Wine writes past 250 characters of path to a file of
 ; another name, and when a folder is in the way it keeps the value in memory
 ; only, and says nothing either time.
@@ -288,6 +354,113 @@ AllowRootDirInstall true
     SetErrors
   ${EndIf}
   ${QixCheckWrite} `${file}`
+!macroend
+
+; The records of the declaration, one a line, tab-separated (the checker's
+; declaration.h). None come from the uninstaller, which the checker does not
+; judge, nor from the kit's own functions.
+!macro _QixDeclareFile language source target
+  !ifndef __UNINSTALL__
+    !insertmacro _QixDeclarationSection
+    !insertmacro _QixDeclarationField `${target}`
+    !insertmacro _QixSourceSums `${source}`
+    !appendfile /CHARSET=UTF8 /RAWNL "${QIX_DECLARATION}" `file$\t${_QIX_SECTION}$\t${language}$\t${target}$\t${_QIX_SUMS}$\n`
+    !undef _QIX_SUMS
+  !endif
+!macroend
+
+!macro _QixDeclareTree
+  !ifndef __UNINSTALL__
+    !insertmacro _QixDeclarationSection
+    !insertmacro _QixDeclarationField `${QIX_OUTDIR}`
+    !appendfile /CHARSET=UTF8 /RAWNL "${QIX_DECLARATION}" `tree$\t${_QIX_SECTION}$\t${QIX_OUTDIR}$\n`
+  !endif
+!macroend
+
+; A registry key (HK...) is declared with the view of the script's last
+; ${QixSetRegView} before it, or the engine's own.
+!macro _QixDeclareWritten what
+  !ifndef __UNINSTALL__
+    !insertmacro _QixDeclarationSection
+    !insertmacro _QixDeclarationField `${what}`
+    !searchparse /noerrors `${what}` "" _QIX_BEFORE "HK" _QIX_AFTER
+    !define /redef _QIX_KIND written
+    !ifdef _QIX_AFTER
+      !if `${_QIX_BEFORE}` == ""
+        !define /redef _QIX_KIND registry
+      !endif
+      !undef _QIX_AFTER
+    !endif
+    !ifdef _QIX_BEFORE
+      !undef _QIX_BEFORE
+    !endif
+    !if ${_QIX_KIND} == registry
+      !appendfile /CHARSET=UTF8 /RAWNL "${QIX_DECLARATION}" `registry$\t${_QIX_SECTION}$\t${QIX_REGVIEW}$\t${what}$\n`
+    !else
+      !appendfile /CHARSET=UTF8 /RAWNL "${QIX_DECLARATION}" `written$\t${_QIX_SECTION}$\t${what}$\n`
+    !endif
+  !endif
+!macroend
+
+; A folder the installer makes: the folder alone, not what comes into it.
+!macro _QixDeclareFolder directory
+  !ifndef __UNINSTALL__
+    !insertmacro _QixDeclarationSection
+    !insertmacro _QixDeclarationField `${directory}`
+    !appendfile /CHARSET=UTF8 /RAWNL "${QIX_DECLARATION}" `folder$\t${_QIX_SECTION}$\t${directory}$\n`
+  !endif
+!macroend
+
+; "*" outside any section.
+!macro _QixDeclarationSection
+  !ifdef __SECTION__
+    !define /redef _QIX_SECTION `${__SECTION__}`
+  !else
+    !define /redef _QIX_SECTION *
+  !endif
+  !insertmacro _QixDeclarationField `${_QIX_SECTION}`
+!macroend
+
+; A tab or line break would split a record.
+!macro _QixDeclarationField value
+  !searchparse /noerrors `${value}` "$\t" _QIX_TAB
+  !searchparse /noerrors `${value}` "$\n" _QIX_LF
+  !searchparse /noerrors `${value}` "$\r" _QIX_CR
+  !ifdef _QIX_TAB | _QIX_LF | _QIX_CR
+    !error "The setup kit cannot declare a name with a tab or line break in it: ${value}"
+  !endif
+!macroend
+
+; Defines _QIX_SUMS as the size and the SHA-256 of `source`, tab-separated,
+; read by the build machine's own tools; both empty, with a warning, when
+; they fail.
+!macro _QixSourceSums source
+  !tempfile _QIX_SUMS_FILE
+  !ifdef NSIS_WIN32_MAKENSIS
+    ; makensis runs the command through cmd; PowerShell reads '' as ' (the
+    ; temporary folder holds the user's name, which may have one).
+    !searchreplace _QIX_SOURCE `${source}` "'" "''"
+    !searchreplace _QIX_SUMS_TARGET `${_QIX_SUMS_FILE}` "'" "''"
+    !system `powershell -NoProfile -NonInteractive -Command "$f = Get-Item -LiteralPath '${_QIX_SOURCE}'; [IO.File]::WriteAllText('${_QIX_SUMS_TARGET}', [string]$f.Length + [char]9 + (Get-FileHash -LiteralPath $f.FullName -Algorithm SHA256).Hash.ToLower())"` _QIX_STATUS
+    !undef _QIX_SUMS_TARGET
+  !else
+    ; makensis runs the command through sh, with every backslash turned into
+    ; a slash, so a quote is escaped without one.
+    !searchreplace _QIX_SOURCE `${source}` "'" `'"'"'`
+    !system `f='${_QIX_SOURCE}' && s=$(stat -L -c %s -- "$f") && h=$(sha256sum < "$f") && printf '%s$\t%.64s' "$s" "$h" > '${_QIX_SUMS_FILE}'` _QIX_STATUS
+  !endif
+  !define /file _QIX_SUMS "${_QIX_SUMS_FILE}"
+  !delfile "${_QIX_SUMS_FILE}"
+  !if `${_QIX_SUMS}` == ""
+    !define /redef _QIX_STATUS 1
+  !endif
+  !if ${_QIX_STATUS} <> 0
+    !warning "The setup kit cannot read the size and SHA-256 of ${source}: it declares the file without them"
+    !define /redef _QIX_SUMS "$\t"
+  !endif
+  !undef _QIX_STATUS
+  !undef _QIX_SOURCE
+  !undef _QIX_SUMS_FILE
 !macroend
 
 Function QixReadOptions

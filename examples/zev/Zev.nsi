@@ -34,7 +34,7 @@ LangString ShortcutComment ${LANG_GERMAN} "Startet ${PRODUCT}"
 Function .onInit
   ${QixInit}
   ; A 32-bit build registers where a 64-bit one does, so that one key finds Zev.
-  SetRegView 64
+  ${QixSetRegView} 64
   ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
   ${If} $0 == ""
   ${AndIf} ${FileExists} "$INSTDIR\${PRODUCT}.exe"
@@ -52,7 +52,7 @@ FunctionEnd
 
 Section
   SetShellVarContext all
-  SetRegView 64
+  ${QixSetRegView} 64
   SetOutPath $INSTDIR
   ${QixFile} "files\${PRODUCT}.exe" "$INSTDIR\${PRODUCT}.exe"
   ${QixFile} "files\readme.txt" "$INSTDIR\readme.txt"
@@ -90,7 +90,7 @@ Function TakeBack
 FunctionEnd
 
 Section "Uninstall"
-  SetRegView 64
+  ${QixSetRegView} 64
   !insertmacro RemoveFiles
   ; The company folder goes too once no product of it is left.
   ${GetParent} $INSTDIR $0

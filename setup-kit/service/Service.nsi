@@ -52,7 +52,7 @@ Var Installed
 Section "!$(ServiceName)" ServiceSection
   SectionIn RO
   SetShellVarContext all
-  SetRegView 64
+  ${QixSetRegView} 64
   ${If} $Installed != ""
     ${QixUninstallOld} "$Installed\Uninstall.exe" $Installed
   ${EndIf}
@@ -98,7 +98,7 @@ Function .onInit
   ${EndIf}
   ${QixSingleSetup} "${SERVICE}Setup"
   ${QixShortcutSection} ${ShortcutSection}
-  SetRegView 64
+  ${QixSetRegView} 64
   ReadRegStr $Installed HKLM "${UNINSTALL_KEY}" "InstallLocation"
   ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "DisplayVersion"
   ${If} $Installed != ""
@@ -113,7 +113,7 @@ FunctionEnd
 
 Section "Uninstall"
   SetShellVarContext all
-  SetRegView 64
+  ${QixSetRegView} 64
   ; Stopping fails when the service does not run, which is no reason to stop.
   nsExec::Exec '"$SYSDIR\sc.exe" stop ${SERVICE}'
   Pop $0

@@ -392,7 +392,7 @@ TEST_F(Zev, KitReportsWhatWouldOtherwiseBeLost) {
         {"prerequisite", "/L=e", "Broken: the prerequisite ended with exit code 1603\n"},
         {"reboot", "/L=e", "Broken: the installation into DIR needs a restart to complete\n"},
         {"folder", "/L=e", "Broken: cannot write DIR\\data\n"},
-        {"tree", "/L=e", "Broken: cannot write DIR\n"},
+        {"tree", "/L=e", "Broken: cannot write DIR\\headers\n"},
         {"subfolder", "/L=e",
          "Broken: installed into DIR\\Broken, not into the directory given, DIR\n"},
         {"outpath", "/L=e", "Broken: cannot write DIR\\bin\n"},

@@ -4,7 +4,15 @@
 ; which the other cases need; those that do show there are about where and
 ; what it installs. QIX_BROKEN=restart, errorlevel or quitkit make it do what
 ; the kit must report for it: ask for a restart, set exit code 5, end early.
-; QIX_BROKEN=speaks is sound too: a child program it runs prints a line.
+; QIX_BROKEN=speaks is sound too: a child program it runs prints a line; so
+; is QIX_BROKEN=reboot, whose prerequisite asks for a restart.
+; QIX_BROKEN=truncated, messagebox, entryfirst, keeppayload, parent, unquoted
+; and uninstallfolder make the mistakes the declaration and the uninstaller's
+; judgement find: a payload file cut short, a helper's failure shown only in
+; a message box, an uninstall entry written first and kept after a failure,
+; an uninstaller that leaves the payload or takes its parent folder with it,
+; and uninstall commands unquoted or naming a folder. The mistakes' own files
+; come from a section of their own, so that a sound run installs none of them.
 ; QIX_BROKEN=multiuser, single, prerequisite, reboot, folder and tree use the
 ; kit where a real installer goes wrong: a directory changed before QixInit,
 ; a second setup, a prerequisite's failure and its restart, a folder and a
@@ -39,9 +47,52 @@ Section "Shortcut" ShortcutSection
   ${EndIf}
 SectionEnd
 
+; What only the mistakes install, each in a section of its own: a section's
+; files come all or none.
+Section "Outside"
+  ${If} $Broken == outside
+    ; The product under Program Files, only its settings in the directory.
+    SetOutPath "$PROGRAMFILES64\Broken"
+    ${QixFile} "Broken.nsi" "$PROGRAMFILES64\Broken\broken.txt"
+    SetOutPath $INSTDIR
+  ${EndIf}
+SectionEnd
+
+Section "Thirteenth"
+  ${If} $Broken == thirteenth
+    ; Twelve checked files, and an unchecked thirteenth.
+    ${For} $0 1 12
+      ${QixFile} "Broken.nsi" "$INSTDIR\more$0.txt"
+    ${Next}
+    File "/oname=$INSTDIR\more13.txt" "Broken.nsi"
+  ${EndIf}
+SectionEnd
+
+Section "DiskFull"
+  ${If} $Broken == diskfull
+    ; Larger than the small disk the test gives it.
+    ${QixFile} "${NSISDIR}\Stubs\lzma-amd64-unicode" "$INSTDIR\big.bin"
+  ${EndIf}
+SectionEnd
+
+Section "Tree"
+  ${If} $Broken == tree
+    ${QixSetOutPath} "$INSTDIR\headers"
+    CreateDirectory "$INSTDIR\headers\setup_host.h"
+    ${QixFileTree} "*.h"
+  ${EndIf}
+SectionEnd
+
 Function .onInit
-  ; The helper of QIX_BROKEN=late: a failure written long after the marker.
+  ; The helper of QIX_BROKEN=messagebox: its failure in a message box alone.
   ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/box" $1
+  ${IfNot} ${Errors}
+    MessageBox MB_OK "Broken: the helper failed"
+    Quit
+  ${EndIf}
+  ; The helper of QIX_BROKEN=late: a failure written long after the marker.
   ClearErrors
   ${GetOptions} $0 "/late=" $1
   ${IfNot} ${Errors}
@@ -65,6 +116,10 @@ Function .onInit
   ; Without ${QixInit} the directory goes unchecked.
   ${If} $Broken != cut
     ${QixInit}
+  ${EndIf}
+  ${If} $Broken == language
+    ; Whatever /L says.
+    StrCpy $QixLanguage e
   ${EndIf}
   ${If} $Broken == single
     ; Another setup of the same name, as if it ran already.
@@ -107,6 +162,11 @@ Function .onInit
 FunctionEnd
 
 Section
+  ${If} $Broken == entryfirst
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Broken"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+  ${EndIf}
   ${If} $Broken == subfolder
     StrCpy $INSTDIR "$INSTDIR\Broken"
   ${EndIf}
@@ -119,26 +179,25 @@ Section
     ${If} ${Errors}
       Abort "cannot write broken.txt"
     ${EndIf}
-  ${ElseIf} $Broken == outside
-    ; The product under Program Files, only its settings in the directory.
-    SetOutPath "$PROGRAMFILES64\Broken"
-    ${QixFile} "Broken.nsi" "$PROGRAMFILES64\Broken\broken.txt"
-    SetOutPath $INSTDIR
   ${ElseIf} $Broken != sectionoff
+  ${AndIf} $Broken != outside
     ${QixFile} "Broken.nsi" "$INSTDIR\broken.txt"
   ${EndIf}
-  ${If} $Broken == thirteenth
-    ; Twelve checked files, and an unchecked thirteenth.
-    ${For} $0 1 12
-      ${QixFile} "Broken.nsi" "$INSTDIR\more$0.txt"
-    ${Next}
-    File "/oname=$INSTDIR\more13.txt" "Broken.nsi"
+  ${If} $Broken != sectionoff
+    ; A readme of each language's own name.
+    ${QixLanguageFile} e "Ansi.nsi" "$INSTDIR\readme.txt"
+    ${QixLanguageFile} g "Ansi.nsi" "$INSTDIR\liesmich.txt"
+  ${EndIf}
+  ${If} $Broken == truncated
+    ; What a killed run left, kept.
+    FileOpen $0 "$INSTDIR\broken.txt" w
+    FileWrite $0 "B"
+    FileClose $0
   ${ElseIf} $Broken == nested
     CreateDirectory "$INSTDIR\doc"
     File "/oname=$INSTDIR\doc\nested.txt" "Broken.nsi"
-  ${ElseIf} $Broken == diskfull
-    ; Larger than the small disk the test gives it.
-    ${QixFile} "${NSISDIR}\Stubs\lzma-amd64-unicode" "$INSTDIR\big.bin"
+  ${ElseIf} $Broken == messagebox
+    ExecWait '"$EXEPATH" /box'
   ${EndIf}
   ${If} $Broken == ini
     WriteINIStr "$INSTDIR\broken.ini" "Broken" "language" "$QixLanguage"
@@ -160,7 +219,13 @@ Section
   ${QixCheckWrite} "$INSTDIR\Uninstall.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Broken"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+  ${If} $Broken == unquoted
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" "$INSTDIR\Uninstall.exe"
+  ${ElseIf} $Broken == uninstallfolder
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR"'
+  ${Else}
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+  ${EndIf}
   ${QixCheckWrite} "HKLM\${UNINSTALL_KEY}"
   ${If} $Broken == prerequisite
     ${QixExecWait} '"$SYSDIR\cmd.exe" /c exit 1603' "the prerequisite"
@@ -170,9 +235,6 @@ Section
     FileOpen $0 "$INSTDIR\data" w
     FileClose $0
     ${QixCreateDirectory} "$INSTDIR\data"
-  ${ElseIf} $Broken == tree
-    CreateDirectory "$INSTDIR\setup_host.h"
-    ${QixFileTree} "*.h"
   ${ElseIf} $Broken == outpath
     FileOpen $0 "$INSTDIR\bin" w
     FileClose $0
@@ -211,6 +273,14 @@ Section "Uninstall"
   SetShellVarContext all
   Delete "$DESKTOP\Broken.lnk"
   RMDir /r "$PROGRAMFILES64\Broken"
-  RMDir /r $INSTDIR
+  ReadEnvStr $1 QIX_BROKEN
+  ${If} $1 == keeppayload
+    Delete "$INSTDIR\*.ini"
+    Delete "$INSTDIR\*.exe"
+  ${ElseIf} $1 == parent
+    RMDir /r "$INSTDIR\.."
+  ${Else}
+    RMDir /r $INSTDIR
+  ${EndIf}
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

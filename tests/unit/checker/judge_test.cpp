@@ -246,16 +246,23 @@ TEST(Judge, UninstallationSamples) {
     installed.keys["64:HKLM\\Uninstall\\Zev"] = {};
     after = before;
     after.files["C:\\t\\P"] = FileState{true, 0};  // an empty folder left is no fault
-    EXPECT_EQ(check::judgeUninstallation(before, installed, after), "");
+    EXPECT_EQ(check::judgeUninstallation(before, installed, after, "C:\\t\\P"), "");
     after.files["C:\\t\\P\\Zev.exe"] = FileState{};
-    EXPECT_EQ(check::judgeUninstallation(before, installed, after), "left C:\\t\\P\\Zev.exe");
+    EXPECT_EQ(check::judgeUninstallation(before, installed, after, "C:\\t\\P"),
+              "left C:\\t\\P\\Zev.exe");
     after = before;
     after.keys = installed.keys;
-    EXPECT_EQ(check::judgeUninstallation(before, installed, after),
+    EXPECT_EQ(check::judgeUninstallation(before, installed, after, "C:\\t\\P"),
               "left the registry key HKLM\\Uninstall\\Zev (64-bit view)");
     after = Snapshot{};
-    EXPECT_EQ(check::judgeUninstallation(before, installed, after),
+    EXPECT_EQ(check::judgeUninstallation(before, installed, after, "C:\\t\\P"),
               "deleted C:\\t\\neighbour.txt, which was there before");
+    // What was in the installation directory may go with it.
+    before.files["C:\\t\\P\\in the way"] = FileState{};
+    after = installed;
+    after.files.erase("C:\\t\\P\\Zev.exe");
+    after.keys.clear();
+    EXPECT_EQ(check::judgeUninstallation(before, installed, after, "C:\\t\\P"), "");
 }
 
 TEST(Judge, UninstallCommands) {
