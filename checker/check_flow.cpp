@@ -492,9 +492,23 @@ bool Checker::timedOutOrShowed(const std::string& name) {
 }
 
 // The kit's line for a restart, in both languages.
+// Every line of the log is the kit's restart line: any other line is a
+// failure, whatever the exit code.
 bool asksForRestart(const std::string& said) {
-    return said.find("needs a restart to complete") != std::string::npos ||
-           said.find("wird erst nach einem Neustart vollst") != std::string::npos;
+    if (said.empty()) {
+        return false;
+    }
+    std::size_t start = 0;
+    while (start < said.size()) {
+        std::size_t end = said.find('\n', start);
+        std::string line = said.substr(start, end - start);
+        if (!endsWith(line, " needs a restart to complete") &&
+            !endsWith(line, " wird erst nach einem Neustart vollst\xC3\xA4ndig")) {
+            return false;
+        }
+        start = end == std::string::npos ? said.size() : end + 1;
+    }
+    return true;
 }
 
 // The kit's line for a failure that nobody explained, in both languages.

@@ -10,7 +10,8 @@ export QIX_KIT_WINEPREFIX=${QIX_KIT_WINEPREFIX:-$WINEPREFIX-kit}
 # beside the checks of the sound ones instead of after them.
 export QIX_MISTAKES_WINEPREFIX=${QIX_MISTAKES_WINEPREFIX:-$WINEPREFIX-mistakes}
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko, and no Linux menu entries for the shortcuts installers make.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win64
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
@@ -77,7 +78,15 @@ interrupted() {
 # standard error, such as a script's log file, open. Fails when Wine does not
 # answer.
 start_wineserver() {
-  local attempt
+  local attempt link
+  # Wine links the user's desktop and documents to the Linux home folder,
+  # which every prefix would then share: a shortcut made in one would appear
+  # in the others. Each prefix keeps its own.
+  for link in "$WINEPREFIX"/drive_c/users/*/*; do
+    if [ -L "$link" ]; then
+      rm -f "$link" && mkdir -p "$link"
+    fi
+  done
   for attempt in 1 2; do
     "$WINESERVER" -p 2>/dev/null || true
     "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
