@@ -10,6 +10,7 @@
 #include "check_platform.h"
 #include "declaration.h"
 #include "judge.h"
+#include "run_text.h"
 #include "sha256.h"
 
 namespace check {
@@ -62,42 +63,8 @@ std::string firstLine(const std::string& text) {
     return line;
 }
 
-// Quotes an argument so that CommandLineToArgvW gives it back unchanged.
-std::string quoted(const std::string& argument) {
-    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos)
-        return argument;
-    std::string text = "\"";
-    std::size_t backslashes = 0;
-    for (char c : argument) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        text.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        text += c;
-    }
-    text.append(backslashes * 2, '\\');
-    return text + "\"";
-}
-
 std::string parentOf(const std::string& path) {
     return path.substr(0, path.rfind('\\'));
-}
-
-// A run's streams without carriage returns and zero bytes.
-std::string cleaned(const std::string& output, bool& zeros) {
-    std::string text;
-    zeros = false;
-    for (char c : output) {
-        if (c == '\0')
-            zeros = true;
-        if (c != '\r' && c != '\0')
-            text += c;
-    }
-    while (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    return text;
 }
 
 std::string seconds(std::int64_t ms) {
@@ -213,7 +180,7 @@ Run Checker::execute(const std::string& commandLine, unsigned limitMs, bool unti
     run.code = result.exitCode;
     run.timedOut = result.timedOut;
     run.windows = result.windows;
-    run.said = cleaned(result.output, run.zeros);
+    run.said = cleanedOutput(result.output, run.zeros);
     if (result.rest)
         rests_.push_back(result.rest);
     return run;
@@ -444,10 +411,10 @@ void Checker::caseRoot(const std::string& name) {
 void Checker::install(const std::string& dir, const std::vector<std::string>& options,
                       const std::vector<std::string>& earlier) {
     before_ = snapshot();
-    std::string line = quoted(program_) + " " + quoted(setup_);
+    std::string line = quotedArgument(program_) + " " + quotedArgument(setup_);
     form_ = Form{dir, "", "", earlier};
     for (const std::string& option : options) {
-        line += " " + quoted(option);
+        line += " " + quotedArgument(option);
         if (startsWith(option, "/L="))
             form_.language = option.substr(3);
         if (startsWith(option, "/DS="))
@@ -492,39 +459,10 @@ bool Checker::timedOutOrShowed(const std::string& name) {
 }
 
 // The kit's line for a restart, in both languages.
-// Every line of the log is the kit's restart line: any other line is a
-// failure, whatever the exit code.
-bool asksForRestart(const std::string& said) {
-    if (said.empty()) {
-        return false;
-    }
-    std::size_t start = 0;
-    while (start < said.size()) {
-        std::size_t end = said.find('\n', start);
-        std::string line = said.substr(start, end - start);
-        if (!endsWith(line, " needs a restart to complete") &&
-            !endsWith(line, " wird erst nach einem Neustart vollst\xC3\xA4ndig")) {
-            return false;
-        }
-        start = end == std::string::npos ? said.size() : end + 1;
-    }
-    return true;
-}
-
-// The kit's line for a failure that nobody explained, in both languages.
-bool onlySaysItFailed(const std::string& said) {
-    if (said.find('\n') != std::string::npos)
-        return false;
-    return (said.find(": the installation into ") != std::string::npos &&
-            endsWith(said, " failed")) ||
-           (said.find(": Die Installation in ") != std::string::npos &&
-            endsWith(said, " ist fehlgeschlagen"));
-}
-
 void Checker::expectSuccess(const std::string& name, const std::string& shortcut) {
     if (timedOutOrShowed(name))
         return;
-    if (run_.code != 0 && asksForRestart(run_.said)) {
+    if (run_.code != 0 && onlyAsksForRestart(run_.said)) {
         say("RESTART  " + name + ": asks for a restart, which the program reports as " +
             exitCodeText() + " (3010 with /EXITCODES=msi): " + firstLine(run_.said) + "\n");
         restarts_.push_back(name);
@@ -931,7 +869,8 @@ void Checker::late() {
             readFile(dir + "\\" + relative, bytes);
             bool zeros = false;
             fail("late", "a log or marker appeared after its run had ended: " + dir + "\\" +
-                             relative + ": " + firstLine(cleaned(bytes.substr(0, 200), zeros)));
+                             relative + ": " +
+                             firstLine(cleanedOutput(bytes.substr(0, 200), zeros)));
             return;
         }
     }
@@ -946,7 +885,7 @@ void Checker::person() {
     // end unseen.
     caseRoot("person");
     std::string dir = longDirectory(dir_, 1100);
-    run_ = execute(quoted(setup_) + " /D=" + dir, kPersonMs, false);
+    run_ = execute(quotedArgument(setup_) + " /D=" + dir, kPersonMs, false);
     if (!run_.started) {
         fail("person", "the setup could not be started: " + run_.error);
     } else if (!run_.windows.empty()) {
