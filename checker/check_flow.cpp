@@ -137,6 +137,7 @@ class Checker {
     bool uninstall(const std::string& name, const std::string& dir);
     void putBack();
     int finish();
+    int leave(int exitCode);
 
     void reference();
     void forms();
@@ -152,7 +153,10 @@ class Checker {
     bool declared_ = false;
     Declaration declaration_;
     Folders folders_;
-    std::vector<std::string> roots_, excluded_;
+    // The folders watched, each with whether what Windows changes by itself
+    // (excluded_) is left out of it.
+    std::vector<std::pair<std::string, bool>> roots_;
+    std::vector<std::string> excluded_;
     int cases_ = 0;
     int passed_ = 0;
     std::vector<std::string> failed_, unjudged_, restarts_;
@@ -212,26 +216,33 @@ void Checker::findFolders() {
     folders_["$SYSDIR"] = {folder("System")};
     folders_["$TEMP"] = {folder("Temp")};
     folders_["$EXEDIR"] = {parentOf(setup_)};
-    // What an installation may touch, apart from the system's own folders.
-    // The desktops and start menus also on their own: Wine links the user's
-    // to the Linux home folder, and a link is listed, not followed.
-    for (const char* name : {"ProgramFiles", "ProgramFilesX86", "CommonAppData", "Profile",
-                             "CommonDesktop", "CommonPrograms", "Desktop", "Programs"}) {
-        std::string root = folder(name);
-        if (root.empty())
-            continue;
-        if (std::find(roots_.begin(), roots_.end(), root) == roots_.end()) {
-            roots_.push_back(root);
-        }
+    // What an installation may touch, apart from the system's own folders:
+    // the broad folders without what Windows changes there by itself, and
+    // the desktops and start menus whole (Wine links the user's desktop to
+    // the Linux home folder, and a link is listed, not followed).
+    for (const char* name : {"ProgramFiles", "ProgramFilesX86", "CommonAppData", "Profile"}) {
+        roots_.push_back({folder(name), true});
     }
-    roots_.push_back(work_ + "\\t");
-    // Windows' churn, and the engine's plug-ins.
-    excluded_ = {folder("Temp"), folder("LocalAppData") + "\\Temp"};
+    for (const char* name : {"CommonDesktop", "CommonPrograms", "Desktop", "Programs"}) {
+        roots_.push_back({folder(name), false});
+    }
+    roots_.push_back({folder("LocalAppData") + "\\Programs", false});
+    roots_.push_back({work_ + "\\t", false});
+    roots_.erase(std::remove_if(roots_.begin(), roots_.end(),
+                                [](const auto& root) { return root.first.empty(); }),
+                 roots_.end());
+    std::sort(roots_.begin(), roots_.end());
+    roots_.erase(std::unique(roots_.begin(), roots_.end(),
+                             [](const auto& a, const auto& b) { return a.first == b.first; }),
+                 roots_.end());
+    // Windows' churn, the engine's plug-ins, and the user's registry files.
+    excluded_ = {folder("Temp"), folder("LocalAppData"), folder("AppData") + "\\Microsoft",
+                 folder("CommonAppData") + "\\Microsoft", folder("Profile") + "\\ntuser*"};
 }
 
 Snapshot Checker::snapshot() {
     Snapshot taken;
-    for (const std::string& root : roots_) {
+    for (const auto& [root, broad] : roots_) {
         // A desktop itself may be a link to a whole home folder.
         bool desktop = std::find(folders_["$DESKTOP"].begin(), folders_["$DESKTOP"].end(), root) !=
                        folders_["$DESKTOP"].end();
@@ -239,7 +250,7 @@ Snapshot Checker::snapshot() {
             std::string path = root + "\\" + relative;
             bool skip = false;
             for (const std::string& excluded : excluded_) {
-                skip = skip || (!excluded.empty() && isAtOrUnder(lowered(excluded), lowered(path)));
+                skip = skip || (broad && isAtOrUnder(excluded, path));
             }
             if (!skip)
                 taken.files[path] = FileState{entry.folder, entry.size};
@@ -901,6 +912,13 @@ void Checker::person() {
     }
 }
 
+// Ends what runs left running, and the check's own folder with it.
+int Checker::leave(int exitCode) {
+    rests_.clear();
+    removeTree(work_);
+    return exitCode;
+}
+
 int Checker::finish() {
     std::string unjudged;
     for (const std::string& name : unjudged_)
@@ -913,12 +931,10 @@ int Checker::finish() {
     if (!restarts.empty())
         restarts = "; asked for a restart: " + restarts;
     int total = passed_ + static_cast<int>(failed_.size());
-    rests_.clear();
-    removeTree(work_);
     if (failed_.empty()) {
         say("qix-check: " + setupName_ + " honours the contract: " + std::to_string(passed_) +
             " of " + std::to_string(total) + " cases passed" + unjudged + restarts + "\n");
-        return 0;
+        return leave(0);
     }
     std::string joined;
     for (const std::string& name : failed_)
@@ -926,7 +942,7 @@ int Checker::finish() {
     say("qix-check: " + setupName_ + " fails the contract: " + std::to_string(failed_.size()) +
         " of " + std::to_string(total) + " cases failed (" + joined + ")" + unjudged + restarts +
         "\n");
-    return 1;
+    return leave(1);
 }
 
 int Checker::check(const std::vector<std::string>& arguments) {
@@ -977,16 +993,14 @@ int Checker::check(const std::vector<std::string>& arguments) {
 
     reference();
     if (refused_) {
-        rests_.clear();
-        removeTree(work_);
-        return 2;
+        return leave(2);
     }
     if (!failed_.empty()) {
-        say("qix-check: " + setupName_ +
-            " fails the contract: an ordinary installation does not "
-            "succeed, so no other case was run\n");
-        removeTree(work_);
-        return 1;
+        say("qix-check: " + setupName_ + " fails the contract: " +
+            (broken_ ? "its uninstaller does not put the machine back"
+                     : "an ordinary installation does not succeed") +
+            ", so no other case was run\n");
+        return leave(1);
     }
     using Group = void (Checker::*)();
     const std::pair<const char*, Group> order[] = {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The setup kit's checker on the broken installer, once per mistake, with only
 # the group of cases that can see it: fails unless that case gets its verdict
-# (and the checker its exit code). One sound row runs without WINEPREFIX, so
-# the checker makes a prefix of its own. Then once with the product installed
+# (and the checker its exit code). Sound rows too: one installs its German
+# readme under its German name, one runs without WINEPREFIX, so that the
+# checker makes a prefix of its own. Then once with the product installed
 # in the prefix beforehand, which the checker must refuse to judge.
 # Usage: kit_check_test.sh CHECKER PROGRAM BROKEN_SETUP
 set -uo pipefail
@@ -52,6 +53,7 @@ parent|late|1|neighbour.txt, which was there before
 unquoted|directories|1|UninstallString holds a blank outside quotes
 uninstallfolder|late|1|FAIL  uninstall after reference: cannot start 
 reboot|late|0|RESTART  reference: asks for a restart
+sound|forms|0|PASS  forms /L=g (no /DS): ended with 0
 speaks|again|0|PASS  reference: ended with 0 in
 MISTAKES
 
