@@ -12,7 +12,8 @@
 ; e|g "source" "target", ${QixFileTree} "source", ${QixSetOutPath} and
 ; ${QixCreateDirectory} "directory", run a program with ${QixExecWait}
 ; "command" "what", and check other writes with ${QixCheckWrite} "what" or
-; ${QixWriteINIStr}. What these install and write they declare at compile
+; ${QixWriteINIStr}, and set the registry view with ${QixSetRegView} 32|64.
+; What these install and write they declare at compile
 ; time in "<installer>.qix" beside the installer. ${QixSingleSetup} "name"
 ; refuses a second setup while one runs, ${QixShortcutSection} ${section}
 ; follows /DS, ${QixUninstallOld} removes an older version, and
