@@ -10,76 +10,18 @@
 #include <set>
 
 #include "sha256.h"
+#include "windows_support.h"
 
 namespace check {
 namespace {
 
-// UTF-16 to UTF-8 by hand, so that no code page takes part. A lone surrogate,
-// which a Windows name may hold, becomes its own three bytes, so that the
-// text turns back into the same name.
-std::string toUtf8(const wchar_t* wide, std::size_t size) {
-    std::string text;
-    text.reserve(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        std::uint32_t c = wide[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < size && wide[i + 1] >= 0xDC00 &&
-            wide[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (c < 0x80) {
-            text += static_cast<char>(c);
-        } else if (c < 0x800) {
-            text += static_cast<char>(0xC0 | (c >> 6));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            text += static_cast<char>(0xE0 | (c >> 12));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            text += static_cast<char>(0xF0 | (c >> 18));
-            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return text;
-}
+using windows_support::ScopedHandle;
+using windows_support::toUtf8;
 
-std::string toUtf8(const std::wstring& wide) {
-    return toUtf8(wide.data(), wide.size());
-}
-
-// UTF-8 (lone surrogates as toUtf8 writes them) to UTF-16. Bytes that are no
-// such text become U+FFFD, which names no file a caller meant.
+// UTF-8 to UTF-16. Bytes that are no such text give a name no file has.
 std::wstring toWide(const std::string& text) {
     std::wstring wide;
-    wide.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        unsigned char lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        bool valid = !(lead >= 0x80 && lead < 0xC2) && lead <= 0xF4 && i + length <= text.size();
-        std::uint32_t c = length == 1 ? lead : lead & (0x7F >> length);
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            unsigned char next = static_cast<unsigned char>(text[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3F);
-        }
-        if (!valid || (length == 3 && c < 0x800) ||
-            (length == 4 && (c < 0x10000 || c > 0x10FFFF))) {
-            wide += L'\xFFFD';
-            ++i;
-            continue;
-        }
-        if (c >= 0x10000) {
-            wide += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-            wide += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            wide += static_cast<wchar_t>(c);
-        }
-        i += length;
-    }
-    return wide;
+    return windows_support::toWide(text, wide) ? wide : std::wstring(L"\xFFFD");
 }
 
 // The path made absolute as the system resolves it; empty for no path.
@@ -100,58 +42,12 @@ std::wstring fullPath(const std::wstring& path) {
 // The \\?\ form, which every wide file call takes at any length; the path is
 // resolved first, as that form skips the system's own resolving.
 std::wstring longPath(const std::wstring& path) {
-    std::wstring full = fullPath(path);
-    if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0) {
-        return full;
-    }
-    if (full.compare(0, 2, L"\\\\") == 0) {
-        return L"\\\\?\\UNC\\" + full.substr(2);
-    }
-    return full.empty() ? full : L"\\\\?\\" + full;
+    return windows_support::longPathOfFull(fullPath(path));
 }
 
 std::wstring longPath(const std::string& path) {
     return longPath(toWide(path));
 }
-
-// Owns one kernel handle, or another kind with the call that closes it (a
-// find handle). INVALID_HANDLE_VALUE counts as none.
-class ScopedHandle {
-  public:
-    using Closer = BOOL(WINAPI*)(HANDLE);
-
-    explicit ScopedHandle(HANDLE handle = nullptr, Closer closer = CloseHandle)
-        : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle), closer_(closer) {}
-    ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.handle_), closer_(other.closer_) {
-        other.handle_ = nullptr;
-    }
-    ScopedHandle& operator=(ScopedHandle&& other) noexcept {
-        std::swap(handle_, other.handle_);
-        std::swap(closer_, other.closer_);
-        return *this;
-    }
-    ~ScopedHandle() { close(); }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-
-    HANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-    // Gives the handle up: the caller closes it.
-    HANDLE release() {
-        HANDLE handle = handle_;
-        handle_ = nullptr;
-        return handle;
-    }
-    bool close() {
-        HANDLE handle = handle_;
-        handle_ = nullptr;
-        return !handle || closer_(handle);
-    }
-
-  private:
-    HANDLE handle_;
-    Closer closer_;
-};
 
 // Owns one open registry key.
 class ScopedKey {
