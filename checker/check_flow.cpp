@@ -253,7 +253,7 @@ Snapshot Checker::snapshot() {
                 skip = skip || (broad && isAtOrUnder(excluded, path));
             }
             if (!skip)
-                taken.files[path] = FileState{entry.folder, entry.size};
+                taken.files[path] = FileState{entry.folder, entry.size, entry.written};
         }
     }
     auto readTree = [&taken](const std::string& key, int view) {

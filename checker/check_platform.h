@@ -40,6 +40,7 @@ RunResult runProgram(const std::string& commandLine, unsigned timeoutMillisecond
 struct TreeEntry {
     bool folder = false;
     std::uint64_t size = 0;
+    std::uint64_t written = 0;  // a file's last write, in the system's ticks; 0 for a folder
 };
 
 // Every file and folder under `root`, at any depth, by its path relative to

@@ -348,6 +348,9 @@ void listInto(const std::wstring& longFolder, const std::string& prefix, int dep
         entry.folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         entry.size =
             entry.folder ? 0 : (std::uint64_t(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        entry.written = entry.folder ? 0
+                                     : (std::uint64_t(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                                           found.ftLastWriteTime.dwLowDateTime;
         if (entry.folder && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
             depth != 1) {
             listInto(joined(longFolder, found.cFileName), relative + "\\", depth - 1, tree);

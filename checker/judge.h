@@ -27,11 +27,14 @@
 
 namespace check {
 
+// A file or folder as a snapshot saw it: a file counts as changed when its
+// size or its last write time changed.
 struct FileState {
     bool folder = false;
     std::uint64_t size = 0;
+    std::uint64_t written = 0;
     bool operator==(const FileState& other) const {
-        return folder == other.folder && size == other.size;
+        return folder == other.folder && size == other.size && written == other.written;
     }
 };
 

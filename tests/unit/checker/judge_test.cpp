@@ -214,12 +214,18 @@ TEST(Judge, InstallationSamples) {
     }
 }
 
-TEST(Judge, InstallationThatTakesSomethingAwayFails) {
+TEST(Judge, InstallationThatChangesOrTakesWhatWasThereFails) {
     check::Declaration declaration;
     Snapshot before, after;
     before.files["C:\\t\\neighbour.txt"] = FileState{};
     before.keys["64:HKLM\\Software\\Other"] = {};
     after.keys = before.keys;
+    // Written again, at the same size.
+    after.files["C:\\t\\neighbour.txt"] = FileState{false, 0, 1};
+    EXPECT_EQ(check::judgeInstallation(declaration, {"C:\\t\\P", "", "", {}}, kFolders, before,
+                                       after, nullptr),
+              "wrote outside the directory: C:\\t\\neighbour.txt");
+    after.files.clear();
     EXPECT_EQ(check::judgeInstallation(declaration, {"C:\\t\\P", "", "", {}}, kFolders, before,
                                        after, nullptr),
               "deleted C:\\t\\neighbour.txt");
