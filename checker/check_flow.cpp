@@ -21,16 +21,19 @@ const char kUsage[] =
     "  SETUP     the product's installer, with its declaration SETUP.qix beside it\n"
     "            when the setup kit wrote one\n"
     "  -c GROUP  only these groups of cases: forms, directories, long, unusable,\n"
-    "            again, late, person (all when none is named)\n";
+    "            again, late, person (all when none is named)\n"
+    "  -t SECONDS  the most one run of the program, the setup or its uninstaller\n"
+    "            may take before all it started is ended (120 when not given)\n";
 
 namespace {
 
 // The program waits 10 s for a marker that never comes: a run that took less
 // found it, however busy the machine was.
 constexpr std::int64_t kAtOnceMs = 10000;
-// No run of the program, the setup or an uninstaller may take longer.
+// No run of the program, the setup or an uninstaller may take longer,
+// unless -t says otherwise.
 constexpr unsigned kRunLimitMs = 120000;
-constexpr unsigned kUninstallLimitMs = 60000;
+constexpr unsigned kMostLimitSeconds = 86400;
 // How long a person's run must go on to be taken as waiting for the person.
 constexpr unsigned kPersonMs = 3000;
 // A helper that reports after the installer has ended: its log or marker is
@@ -169,6 +172,7 @@ class Checker {
     std::set<std::string> referenceFiles_;
     // What runs left running (a helper that reports late), until the check ends.
     std::vector<std::shared_ptr<void>> rests_;
+    unsigned limitMs_ = kRunLimitMs;
     bool broken_ = false;
     bool refused_ = false;  // the setup refuses because of what the machine had  // an uninstaller
                             // left the machine changed: no further case
@@ -431,7 +435,7 @@ void Checker::install(const std::string& dir, const std::vector<std::string>& op
         if (startsWith(option, "/DS="))
             form_.shortcut = option.substr(4);
     }
-    run_ = execute(line, kRunLimitMs, false);
+    run_ = execute(line, limitMs_, false);
     installed_ = snapshot();
     ran_.push_back({monotonicMilliseconds(), dir});
     desktopLink_.clear();
@@ -459,8 +463,7 @@ bool Checker::timedOutOrShowed(const std::string& name) {
     if (!run_.started) {
         fail(name, "the program could not be started: " + run_.error);
     } else if (run_.timedOut) {
-        fail(name,
-             "did not end within " + seconds(kRunLimitMs) + "; every process of it was ended");
+        fail(name, "did not end within " + seconds(limitMs_) + "; every process of it was ended");
     } else if (!run_.windows.empty()) {
         fail(name, "showed a window during a silent run: \"" + run_.windows.front() + "\"");
     } else {
@@ -572,11 +575,11 @@ bool Checker::uninstall(const std::string& name, const std::string& dir) {
         if (problem.empty() && command.empty())
             problem = "its entry " + entry + " names no uninstaller";
         if (problem.empty()) {
-            run_ = execute(command, kUninstallLimitMs, true);
+            run_ = execute(command, limitMs_, true);
             if (!run_.started) {
                 problem = run_.error;
             } else if (run_.timedOut) {
-                problem = command + " did not end within " + seconds(kUninstallLimitMs);
+                problem = command + " did not end within " + seconds(limitMs_);
             } else if (!run_.windows.empty()) {
                 problem = command + " showed a window: \"" + run_.windows.front() + "\"";
             } else if (run_.code != 0) {
@@ -952,6 +955,12 @@ int Checker::check(const std::vector<std::string>& arguments) {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         if (arguments[i] == "-c" && i + 1 < arguments.size() && kGroups.count(arguments[i + 1])) {
             groups_.insert(arguments[++i]);
+        } else if (arguments[i] == "-t" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
+                   arguments[i + 1].size() <= 5 &&
+                   arguments[i + 1].find_first_not_of("0123456789") == std::string::npos &&
+                   std::stoul(arguments[i + 1]) >= 1 &&
+                   std::stoul(arguments[i + 1]) <= kMostLimitSeconds) {
+            limitMs_ = static_cast<unsigned>(std::stoul(arguments[++i])) * 1000;
         } else if (arguments[i].size() > 1 && arguments[i][0] == '-') {
             files.clear();
             break;

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The setup kit's checker on the broken installer, once per mistake, with only
-# the group of cases that can see it: fails unless that case gets its verdict
-# (and the checker its exit code). Sound rows too: one installs its German
-# readme under its German name, one runs without WINEPREFIX, so that the
-# checker makes a prefix of its own. Then once with the product installed
-# in the prefix beforehand, which the checker must refuse to judge.
+# the group of cases that can see it (and a short time limit for the one that
+# hangs): fails unless that case gets its verdict (and the checker its exit
+# code). Sound rows too: one installs its German readme under its German
+# name, one runs without WINEPREFIX, so that the checker makes a prefix of its
+# own. Then once with the product installed in the prefix beforehand, which
+# the checker must refuse to judge.
 # Usage: kit_check_test.sh CHECKER PROGRAM BROKEN_SETUP
 set -uo pipefail
 check=$1
@@ -12,11 +13,12 @@ program=$2
 setup=$3
 
 missed=0
-while IFS='|' read -r mistake group status verdict; do
+while IFS='|' read -r mistake options status verdict; do
+  # shellcheck disable=SC2086 # the row's options, one word each
   if [ "$mistake" = speaks ]; then
-    output=$(env -u WINEPREFIX QIX_BROKEN=$mistake "$check" -c "$group" "$program" "$setup")
+    output=$(env -u WINEPREFIX QIX_BROKEN=$mistake "$check" $options "$program" "$setup")
   else
-    output=$(QIX_BROKEN=$mistake "$check" -c "$group" "$program" "$setup")
+    output=$(QIX_BROKEN=$mistake "$check" $options "$program" "$setup")
   fi
   code=$?
   if [ $code -eq "$status" ] && grep -qF "$verdict" <<<"$output"; then
@@ -27,34 +29,35 @@ while IFS='|' read -r mistake group status verdict; do
     missed=1
   fi
 done <<'MISTAKES'
-cut|long|1|FAIL  long directory of 520 characters: 
-ini|long|1|FAIL  long directory of 300 characters: did not install 
-exitcode|forms|1|FAIL  forms /L=e /DS=1: 
-quit|again|1|FAIL  again: a second one /L=e: 
-english|again|1|FAIL  again: language of the refusal: 
-unchecked|unusable|1|FAIL  unusable: broken.txt in the way /L=e: 
-abort|unusable|1|FAIL  unusable: broken.txt in the way /L=e: the log says that it failed, not why
-nomessage|person|1|FAIL  person: 
-outside|late|1|FAIL  reference: did not install C:\
-subfolder|late|1|FAIL  reference: ended with -1, reporting: Broken: installed into
-sectionoff|late|1|FAIL  reference: did not install C:\
-shortcut|late|1|FAIL  reference: made a desktop shortcut under /DS=0
-language|forms|1|FAIL  forms /L=g (no /DS): installed 
-elsewhere|again|1|FAIL  again: another directory /L=g: did not install 
-late|late|1|FAIL  late: a log or marker appeared after its run had ended
-thirteenth|unusable|1|FAIL  unusable: more13.txt in the way
-nested|unusable|1|\doc\nested.txt, which its declaration does not name
-utf16|again|1|FAIL  again: a second one /L=e: its log holds zero bytes
-truncated|late|1|broken.txt with 1 bytes, not the 
-messagebox|late|1|FAIL  reference: showed a window during a silent run: "Broken Setup"
-entryfirst|unusable|1|failed, yet left HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Broken registered
-keeppayload|late|1|FAIL  uninstall after reference: left C:\
-parent|late|1|neighbour.txt, which was there before
-unquoted|directories|1|UninstallString holds a blank outside quotes
-uninstallfolder|late|1|FAIL  uninstall after reference: cannot start 
-reboot|late|0|RESTART  reference: asks for a restart
-sound|forms|0|PASS  forms /L=g (no /DS): ended with 0
-speaks|again|0|PASS  reference: ended with 0 in
+cut|-c long|1|FAIL  long directory of 520 characters: 
+ini|-c long|1|FAIL  long directory of 300 characters: did not install 
+exitcode|-c forms|1|FAIL  forms /L=e /DS=1: 
+quit|-c again|1|FAIL  again: a second one /L=e: 
+english|-c again|1|FAIL  again: language of the refusal: 
+unchecked|-c unusable|1|FAIL  unusable: broken.txt in the way /L=e: 
+abort|-c unusable|1|FAIL  unusable: broken.txt in the way /L=e: the log says that it failed, not why
+nomessage|-c person|1|FAIL  person: 
+outside|-c late|1|FAIL  reference: did not install C:\
+subfolder|-c late|1|FAIL  reference: ended with -1, reporting: Broken: installed into
+sectionoff|-c late|1|FAIL  reference: did not install C:\
+shortcut|-c late|1|FAIL  reference: made a desktop shortcut under /DS=0
+language|-c forms|1|FAIL  forms /L=g (no /DS): installed 
+elsewhere|-c again|1|FAIL  again: another directory /L=g: did not install 
+late|-c late|1|FAIL  late: a log or marker appeared after its run had ended
+thirteenth|-c unusable|1|FAIL  unusable: more13.txt in the way
+nested|-c unusable|1|\doc\nested.txt, which its declaration does not name
+utf16|-c again|1|FAIL  again: a second one /L=e: its log holds zero bytes
+truncated|-c late|1|broken.txt with 1 bytes, not the 
+messagebox|-c late|1|FAIL  reference: showed a window during a silent run: "Broken Setup"
+entryfirst|-c unusable|1|failed, yet left HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Broken registered
+keeppayload|-c late|1|FAIL  uninstall after reference: left C:\
+parent|-c late|1|neighbour.txt, which was there before
+unquoted|-c directories|1|UninstallString holds a blank outside quotes
+uninstallfolder|-c late|1|FAIL  uninstall after reference: cannot start 
+hang|-c late -t 5|1|FAIL  reference: did not end within 5.0 s; every process of it was ended
+reboot|-c late|0|RESTART  reference: asks for a restart
+sound|-c forms|0|PASS  forms /L=g (no /DS): ended with 0
+speaks|-c again|0|PASS  reference: ended with 0 in
 MISTAKES
 
 # Installed beforehand (the broken installer refuses then): no verdict, exit 2.

@@ -11,8 +11,9 @@
 ; judgement find: a payload file cut short, a helper's failure shown only in
 ; a message box, an uninstall entry written first and kept after a failure,
 ; an uninstaller that leaves the payload or takes its parent folder with it,
-; and uninstall commands unquoted or naming a folder. The mistakes' own files
-; come from a section of their own, so that a sound run installs none of them.
+; and uninstall commands unquoted or naming a folder; QIX_BROKEN=hang never
+; ends. The mistakes' own files come from sections of their own, so that a
+; sound run installs none of them.
 ; QIX_BROKEN=multiuser, single, prerequisite, reboot, folder and tree use the
 ; kit where a real installer goes wrong: a directory changed before QixInit,
 ; a second setup, a prerequisite's failure and its restart, a folder and a
@@ -198,6 +199,9 @@ Section
     File "/oname=$INSTDIR\doc\nested.txt" "Broken.nsi"
   ${ElseIf} $Broken == messagebox
     ExecWait '"$EXEPATH" /box'
+  ${ElseIf} $Broken == hang
+    ; A helper that never returns, and no time limit of its own.
+    Sleep 600000
   ${EndIf}
   ${If} $Broken == ini
     WriteINIStr "$INSTDIR\broken.ini" "Broken" "language" "$QixLanguage"
