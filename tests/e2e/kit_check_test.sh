@@ -55,7 +55,7 @@ parent|-c late|1|neighbour.txt, which was there before
 unquoted|-c directories|1|UninstallString holds a blank outside quotes
 uninstallfolder|-c late|1|FAIL  uninstall after reference: cannot start 
 hang|-c late -t 5|1|FAIL  reference: did not end within 5.0 s; every process of it was ended
-reboot|-c late|0|RESTART  reference: asks for a restart
+reboot|-c again|0|RESTART  reference: asks for a restart
 sound|-c forms|0|PASS  forms /L=g (no /DS): ended with 0
 speaks|-c again|0|PASS  reference: ended with 0 in
 MISTAKES
