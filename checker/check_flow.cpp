@@ -46,8 +46,9 @@ const char* const kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\
 
 std::string lowered(std::string text) {
     for (char& c : text) {
-        if (c >= 'A' && c <= 'Z')
+        if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');
+        }
     }
     return text;
 }
@@ -76,8 +77,9 @@ std::string seconds(std::int64_t ms) {
 
 std::string valueOf(const std::vector<std::string>& values, const std::string& name) {
     for (const std::string& line : values) {
-        if (line.compare(0, name.size() + 1, name + "=") == 0)
+        if (line.compare(0, name.size() + 1, name + "=") == 0) {
             return line.substr(name.size() + 1);
+        }
     }
     return "";
 }
@@ -173,9 +175,10 @@ class Checker {
     // What runs left running (a helper that reports late), until the check ends.
     std::vector<std::shared_ptr<void>> rests_;
     unsigned limitMs_ = kRunLimitMs;
+    // An uninstaller left the machine changed: no further case can be trusted.
     bool broken_ = false;
-    bool refused_ = false;  // the setup refuses because of what the machine had  // an uninstaller
-                            // left the machine changed: no further case
+    // The setup refuses because of what the machine had before the check.
+    bool refused_ = false;
 };
 
 Run Checker::execute(const std::string& commandLine, unsigned limitMs, bool untilAllEnd) {
@@ -189,8 +192,9 @@ Run Checker::execute(const std::string& commandLine, unsigned limitMs, bool unti
     run.timedOut = result.timedOut;
     run.windows = result.windows;
     run.said = cleanedOutput(result.output, run.zeros);
-    if (result.rest)
+    if (result.rest) {
         rests_.push_back(result.rest);
+    }
     return run;
 }
 
@@ -199,8 +203,9 @@ void Checker::findFolders() {
     auto both = [&](const char* user, const char* common) {
         std::vector<std::string> found;
         for (const char* name : {user, common}) {
-            if (!folder(name).empty())
+            if (!folder(name).empty()) {
                 found.push_back(folder(name));
+            }
         }
         return found;
     };
@@ -256,8 +261,9 @@ Snapshot Checker::snapshot() {
             for (const std::string& excluded : excluded_) {
                 skip = skip || (broad && isAtOrUnder(excluded, path));
             }
-            if (!skip)
+            if (!skip) {
                 taken.files[path] = FileState{entry.folder, entry.size, entry.written};
+            }
         }
     }
     auto readTree = [&taken](const std::string& key, int view) {
@@ -277,8 +283,9 @@ Snapshot Checker::snapshot() {
     for (const Record& record : declaration_.records) {
         bool key = record.kind == Kind::kRegistry ||
                    (record.kind == Kind::kWritten && startsWith(record.path, "HK"));
-        if (!key)
+        if (!key) {
             continue;
+        }
         if (record.kind == Kind::kRegistry) {
             readTree(record.path, record.view);
         } else {
@@ -294,8 +301,9 @@ std::vector<std::string> Checker::newUninstallKeys(const Snapshot& before,
     std::vector<std::string> keys;
     for (const auto& [entry, values] : after.keys) {
         std::size_t at = lowered(entry).find(lowered(kUninstallKey) + "\\");
-        if (at == std::string::npos)
+        if (at == std::string::npos) {
             continue;
+        }
         std::string rest = entry.substr(at + std::string(kUninstallKey).size() + 1);
         if (rest.find('\\') == std::string::npos && !before.keys.count(entry)) {
             keys.push_back(entry);
@@ -306,16 +314,18 @@ std::vector<std::string> Checker::newUninstallKeys(const Snapshot& before,
 
 std::string Checker::contents(const std::string& dir) {
     std::string listed;
-    for (const auto& [relative, entry] : listTree(dir))
+    for (const auto& [relative, entry] : listTree(dir)) {
         listed += relative + "\n";
+    }
     return listed;
 }
 
 std::string Checker::fingerprint(const std::string& dir) {
     std::string print;
     for (const auto& [relative, entry] : listTree(dir)) {
-        if (entry.folder)
+        if (entry.folder) {
             continue;
+        }
         std::string bytes;
         readFile(dir + "\\" + relative, bytes);
         // The installation's own directory, wherever it is, reads the same.
@@ -326,8 +336,9 @@ std::string Checker::fingerprint(const std::string& dir) {
         print += relative + " " + sha256Hex(bytes) + "\n";
     }
     for (const auto& [path, state] : installed_.files) {
-        if (!before_.files.count(path) && endsWith(path, ".lnk"))
+        if (!before_.files.count(path) && endsWith(path, ".lnk")) {
             print += path + "\n";
+        }
     }
     return print;
 }
@@ -354,8 +365,9 @@ std::string Checker::languageOf(const std::string& dir, const std::string& relat
 // script writes, say) tells: the same installer installs the same files each
 // time, apart from those of one language.
 std::string Checker::missingFromReference(const std::string& dir) {
-    if (referenceFiles_.empty())
+    if (referenceFiles_.empty()) {
         return "";
+    }
     std::map<std::string, TreeEntry> tree = listTree(dir);
     for (const std::string& relative : referenceFiles_) {
         if (!tree.count(relative) && languageOf(dir, relative).empty()) {
@@ -370,8 +382,9 @@ std::string Checker::missingFromReference(const std::string& dir) {
 // directory, something inside it, and the same things as the reference.
 std::string Checker::landedWithoutDeclaration(const std::string& dir) {
     for (const auto& [path, state] : installed_.files) {
-        if (before_.files.count(path))
+        if (before_.files.count(path)) {
             continue;
+        }
         if (isAtOrUnder(lowered(path), lowered(dir)) || isAtOrUnder(lowered(dir), lowered(path)) ||
             endsWith(path, ".lnk")) {
             continue;
@@ -381,14 +394,16 @@ std::string Checker::landedWithoutDeclaration(const std::string& dir) {
             holdsLink = holdsLink ||
                         (endsWith(inside, ".lnk") && isAtOrUnder(lowered(path), lowered(inside)));
         }
-        if (!holdsLink)
+        if (!holdsLink) {
             return "wrote outside the directory: " + path;
+        }
     }
     for (const std::string& key : newUninstallKeys(before_, installed_)) {
         const std::vector<std::string>& values = installed_.keys.at(key);
         std::string location = valueOf(values, "InstallLocation");
-        while (!location.empty() && location.back() == '\\')
+        while (!location.empty() && location.back() == '\\') {
             location.pop_back();
+        }
         std::string name = key.substr(key.rfind('\\') + 1);
         if (!location.empty() && lowered(location) != lowered(dir)) {
             return "registered outside the directory: " + name + " has InstallLocation " +
@@ -401,13 +416,15 @@ std::string Checker::landedWithoutDeclaration(const std::string& dir) {
         }
     }
     std::string listed = contents(dir);
-    if (listed.empty())
+    if (listed.empty()) {
         return "installed nothing";
+    }
     if (!reference_.empty() && listed != reference_) {
         auto joined = [](std::string text) {
             std::replace(text.begin(), text.end(), '\n', ' ');
-            while (!text.empty() && text.back() == ' ')
+            while (!text.empty() && text.back() == ' ') {
                 text.pop_back();
+            }
             return text;
         };
         return "installed " + joined(listed) + ", not " + joined(reference_);
@@ -430,29 +447,34 @@ void Checker::install(const std::string& dir, const std::vector<std::string>& op
     form_ = Form{dir, "", "", earlier};
     for (const std::string& option : options) {
         line += " " + quotedArgument(option);
-        if (startsWith(option, "/L="))
+        if (startsWith(option, "/L=")) {
             form_.language = option.substr(3);
-        if (startsWith(option, "/DS="))
+        }
+        if (startsWith(option, "/DS=")) {
             form_.shortcut = option.substr(4);
+        }
     }
     run_ = execute(line, limitMs_, false);
     installed_ = snapshot();
     ran_.push_back({monotonicMilliseconds(), dir});
     desktopLink_.clear();
     for (const auto& [path, state] : installed_.files) {
-        if (before_.files.count(path) || !endsWith(path, ".lnk"))
+        if (before_.files.count(path) || !endsWith(path, ".lnk")) {
             continue;
+        }
         for (const std::string& desktop : folders_["$DESKTOP"]) {
-            if (lowered(parentOf(path)) == lowered(desktop))
+            if (lowered(parentOf(path)) == lowered(desktop)) {
                 desktopLink_ = path;
+            }
         }
     }
     folders_["$INSTDIR"] = {dir};
     if (declared_) {
         landed_ = judgeInstallation(declaration_, form_, folders_, before_, installed_,
                                     [](const std::string& path) { return fileSha256(path); });
-        if (landed_.empty())
+        if (landed_.empty()) {
             landed_ = missingFromReference(dir);
+        }
     } else {
         landed_ = landedWithoutDeclaration(dir);
     }
@@ -474,8 +496,9 @@ bool Checker::timedOutOrShowed(const std::string& name) {
 
 // The kit's line for a restart, in both languages.
 void Checker::expectSuccess(const std::string& name, const std::string& shortcut) {
-    if (timedOutOrShowed(name))
+    if (timedOutOrShowed(name)) {
         return;
+    }
     if (run_.code != 0 && onlyAsksForRestart(run_.said)) {
         say("RESTART  " + name + ": asks for a restart, which the program reports as " +
             exitCodeText() + " (3010 with /EXITCODES=msi): " + firstLine(run_.said) + "\n");
@@ -502,8 +525,9 @@ void Checker::expectSuccess(const std::string& name, const std::string& shortcut
 }
 
 void Checker::expectFailure(const std::string& name) {
-    if (timedOutOrShowed(name))
+    if (timedOutOrShowed(name)) {
         return;
+    }
     if (run_.code == 0) {
         fail(name, "ended with 0: the setup did not notice that it could not install");
     } else if (run_.ms >= kAtOnceMs) {
@@ -526,12 +550,14 @@ void Checker::expectFailure(const std::string& name) {
 // An uninstall entry or a class (a file association) that the last run added.
 std::string Checker::leftRegistered() const {
     for (const auto& [entry, values] : installed_.keys) {
-        if (before_.keys.count(entry))
+        if (before_.keys.count(entry)) {
             continue;
+        }
         std::string key = entry.substr(entry.find(':') + 1);
         std::string parent = parentOf(key);
-        if (endsWith(parent, kUninstallKey) || endsWith(parent, "\\Software\\Classes"))
+        if (endsWith(parent, kUninstallKey) || endsWith(parent, "\\Software\\Classes")) {
             return key;
+        }
     }
     return "";
 }
@@ -546,8 +572,9 @@ void Checker::expectEither(const std::string& name, const std::string& shortcut)
 
 void Checker::expectLanguages(const std::string& name, const std::string& english,
                               const std::string& german) {
-    if (english.empty() || german.empty())
+    if (english.empty() || german.empty()) {
         return;
+    }
     if (english == german) {
         fail(name, "the same text under /L=e and /L=g: " + firstLine(german));
     } else {
@@ -565,15 +592,17 @@ bool Checker::uninstall(const std::string& name, const std::string& dir) {
         std::string verdict = "uninstall after " + name;
         std::string problem;
         for (const char* value : {"UninstallString", "QuietUninstallString"}) {
-            if (problem.empty())
+            if (problem.empty()) {
                 problem = uninstallCommandProblem(value, valueOf(values, value));
+            }
         }
         std::string command = valueOf(values, "QuietUninstallString");
         if (command.empty() && !valueOf(values, "UninstallString").empty()) {
             command = valueOf(values, "UninstallString") + " /S";
         }
-        if (problem.empty() && command.empty())
+        if (problem.empty() && command.empty()) {
             problem = "its entry " + entry + " names no uninstaller";
+        }
         if (problem.empty()) {
             run_ = execute(command, limitMs_, true);
             if (!run_.started) {
@@ -615,8 +644,9 @@ void Checker::putBack() {
         }
     }
     for (const auto& [path, state] : now.files) {
-        if (!start_.files.count(path) && exists(path))
+        if (!start_.files.count(path) && exists(path)) {
             removeTree(path);
+        }
     }
     say("NOTE  the checker removed what the installation left, and runs no other case\n");
 }
@@ -628,8 +658,9 @@ void Checker::reference() {
         std::string names;
         for (const auto& [entry, values] : start_.keys) {
             std::string display = valueOf(values, "DisplayName");
-            if (!display.empty())
+            if (!display.empty()) {
                 names += (names.empty() ? "" : ", ") + display;
+            }
         }
         if (!names.empty()) {
             say("qix-check: cannot check " + setupName_ +
@@ -646,14 +677,16 @@ void Checker::reference() {
         std::map<std::string, TreeEntry> tree = listTree(dir_);
         std::vector<std::string> top;
         for (const auto& [relative, entry] : tree) {
-            if (relative.find('\\') == std::string::npos)
+            if (relative.find('\\') == std::string::npos) {
                 top.push_back(relative);
+            }
         }
         std::set<std::string> uninstallers;
         for (const std::string& key : newUninstallKeys(start_, installed_)) {
             std::string command = valueOf(installed_.keys.at(key), "UninstallString");
-            if (!command.empty() && command[0] == '"')
+            if (!command.empty() && command[0] == '"') {
                 command = command.substr(1);
+            }
             uninstallers.insert(lowered(command.substr(0, command.find('"'))));
         }
         bool product = false;
@@ -690,18 +723,22 @@ void Checker::forms() {
         for (const std::string shortcut : {"", "/DS=1", "/DS=0"}) {
             caseRoot("Product");
             std::vector<std::string> options{"/D=" + dir_};
-            if (!language.empty())
+            if (!language.empty()) {
                 options.push_back(language);
-            if (!shortcut.empty())
+            }
+            if (!shortcut.empty()) {
                 options.push_back(shortcut);
+            }
             install(dir_, options);
             std::string name = "forms " + (language.empty() ? "(no /L)" : language) + " " +
                                (shortcut.empty() ? "(no /DS)" : shortcut);
             expectSuccess(name, shortcut);
-            if (run_.code == 0 && landed_.empty())
+            if (run_.code == 0 && landed_.empty()) {
                 prints[language + " " + shortcut] = print_;
-            if (!uninstall(name, dir_))
+            }
+            if (!uninstall(name, dir_)) {
                 return;
+            }
         }
     }
     if (declared_) {
@@ -713,8 +750,9 @@ void Checker::forms() {
     // such a difference: the checker cannot tell which.
     auto judged = [&](const std::string& name, const std::string& a, const std::string& b,
                       const std::string& same, const std::string& differs) {
-        if (!prints.count(a) || !prints.count(b))
+        if (!prints.count(a) || !prints.count(b)) {
             return;
+        }
         if (prints[a] == prints[b]) {
             cannot(name, same);
         } else {
@@ -748,8 +786,9 @@ void Checker::directories() {
         std::string shown = name;
         std::replace(shown.begin(), shown.end(), '\\', '/');
         expectSuccess("directories " + shown + trailing, "/DS=0");
-        if (!uninstall("directories " + shown, dir_))
+        if (!uninstall("directories " + shown, dir_)) {
             return;
+        }
     }
 }
 
@@ -757,8 +796,9 @@ void Checker::directories() {
 std::string longDirectory(const std::string& root, std::size_t length) {
     std::string dir = root;
     // Characters, not bytes: the case folder is ASCII.
-    while (dir.size() + 50 < length)
+    while (dir.size() + 50 < length) {
         dir += "\\" + std::string(49, 'a');
+    }
     std::size_t rest = length > dir.size() + 1 ? length - dir.size() - 1 : 1;
     return dir + "\\" + std::string(rest, 'z');
 }
@@ -773,8 +813,9 @@ void Checker::longDirectories() {
         install(dir, {"/D=" + dir, "/DS=0"});
         std::string name = "long directory of " + std::to_string(length) + " characters";
         expectEither(name, "/DS=0");
-        if (!uninstall(name, dir))
+        if (!uninstall(name, dir)) {
             return;
+        }
     }
 }
 
@@ -823,10 +864,12 @@ void Checker::unusable() {
             install(dir_, {"/D=" + dir_, language, "/DS=0"});
             std::string name = "unusable: " + shown + " in the way " + language;
             expectFailure(name);
-            if (run_.code != 0 && !run_.said.empty())
+            if (run_.code != 0 && !run_.said.empty()) {
                 said[language] = run_.said;
-            if (!uninstall(name, dir_))
+            }
+            if (!uninstall(name, dir_)) {
                 return;
+            }
         }
         expectLanguages("unusable: " + shown + " in the way, language of the log", said["/L=e"],
                         said["/L=g"]);
@@ -847,8 +890,9 @@ void Checker::again() {
     for (const std::string language : {"/L=e", "/L=g"}) {
         install(dir_, {"/D=" + dir_, language, "/DS=0"});
         expectEither("again: a second one " + language, "/DS=0");
-        if (run_.code != 0 && !run_.said.empty())
+        if (run_.code != 0 && !run_.said.empty()) {
             said[language] = run_.said;
+        }
     }
     expectLanguages("again: language of the refusal", said["/L=e"], said["/L=g"]);
     std::string other = root_ + "\\Other";
@@ -857,10 +901,12 @@ void Checker::again() {
     // All that the three runs registered goes, as after one installation.
     before_ = first;
     installed_ = snapshot();
-    for (const auto& [path, state] : firstInstalled.files)
+    for (const auto& [path, state] : firstInstalled.files) {
         installed_.files.emplace(path, state);
-    if (!uninstall("again", firstDir))
+    }
+    if (!uninstall("again", firstDir)) {
         return;
+    }
     removeTree(other);
     makeFolders(other);
 }
@@ -868,11 +914,13 @@ void Checker::again() {
 void Checker::late() {
     // A log or marker that appears after the run (a helper reporting late)
     // was seen by nobody. Looked for once the first run is that long past.
-    if (ran_.empty())
+    if (ran_.empty()) {
         return;
+    }
     std::int64_t wait = ran_.front().first + kLateMs - monotonicMilliseconds();
-    if (wait > 0)
+    if (wait > 0) {
         sleepMilliseconds(static_cast<unsigned>(wait));
+    }
     for (const auto& [when, dir] : ran_) {
         for (const auto& [relative, entry] : listTree(dir)) {
             if (relative.find('\\') != std::string::npos || !startsWith(relative, "install") ||
@@ -924,15 +972,19 @@ int Checker::leave(int exitCode) {
 
 int Checker::finish() {
     std::string unjudged;
-    for (const std::string& name : unjudged_)
+    for (const std::string& name : unjudged_) {
         unjudged += (unjudged.empty() ? "" : "; ") + name;
-    if (!unjudged.empty())
+    }
+    if (!unjudged.empty()) {
         unjudged = "; not judged: " + unjudged;
+    }
     std::string restarts;
-    for (const std::string& name : restarts_)
+    for (const std::string& name : restarts_) {
         restarts += (restarts.empty() ? "" : "; ") + name;
-    if (!restarts.empty())
+    }
+    if (!restarts.empty()) {
         restarts = "; asked for a restart: " + restarts;
+    }
     int total = passed_ + static_cast<int>(failed_.size());
     if (failed_.empty()) {
         say("qix-check: " + setupName_ + " honours the contract: " + std::to_string(passed_) +
@@ -940,8 +992,9 @@ int Checker::finish() {
         return leave(0);
     }
     std::string joined;
-    for (const std::string& name : failed_)
+    for (const std::string& name : failed_) {
         joined += (joined.empty() ? "" : "; ") + name;
+    }
     say("qix-check: " + setupName_ + " fails the contract: " + std::to_string(failed_.size()) +
         " of " + std::to_string(total) + " cases failed (" + joined + ")" + unjudged + restarts +
         "\n");
@@ -1018,10 +1071,12 @@ int Checker::check(const std::vector<std::string>& arguments) {
         {"again", &Checker::again},          {"late", &Checker::late},
         {"person", &Checker::person}};
     for (const auto& [group, method] : order) {
-        if (broken_)
+        if (broken_) {
             break;
-        if (wanted(group))
+        }
+        if (wanted(group)) {
             (this->*method)();
+        }
     }
     return finish();
 }

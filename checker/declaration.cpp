@@ -11,27 +11,31 @@ std::vector<std::string> split(const std::string& line, char separator) {
     for (;;) {
         std::size_t end = line.find(separator, start);
         fields.push_back(line.substr(start, end - start));
-        if (end == std::string::npos)
+        if (end == std::string::npos) {
             return fields;
+        }
         start = end + 1;
     }
 }
 
 bool isDecimal(const std::string& text, std::uint64_t& value) {
-    if (text.empty() || text.size() > 19)
+    if (text.empty() || text.size() > 19) {
         return false;
+    }
     value = 0;
     for (char c : text) {
-        if (c < '0' || c > '9')
+        if (c < '0' || c > '9') {
             return false;
+        }
         value = value * 10 + static_cast<unsigned>(c - '0');
     }
     return true;
 }
 
 bool isSha256(const std::string& text) {
-    if (text.size() != 64)
+    if (text.size() != 64) {
         return false;
+    }
     for (char c : text) {
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) {
             return false;
@@ -49,8 +53,9 @@ std::string readRecord(const std::vector<std::string>& f, Record& record) {
                          : kind == "written"  ? 3
                          : kind == "registry" ? 4
                                               : 0;
-    if (wanted == 0)
+    if (wanted == 0) {
         return "unknown kind of record \"" + kind + "\"";
+    }
     if (f.size() != wanted) {
         return "a " + kind + " record has " + std::to_string(wanted) + " fields, not " +
                std::to_string(f.size());
@@ -63,22 +68,27 @@ std::string readRecord(const std::vector<std::string>& f, Record& record) {
         if (record.language != "" && record.language != "e" && record.language != "g") {
             return "unknown language \"" + record.language + "\"";
         }
-        if (f[4].empty() && f[5].empty())
+        if (f[4].empty() && f[5].empty()) {
             return "";
-        if (!isDecimal(f[4], record.size))
+        }
+        if (!isDecimal(f[4], record.size)) {
             return "the size \"" + f[4] + "\" is no number";
-        if (!isSha256(f[5]))
+        }
+        if (!isSha256(f[5])) {
             return "\"" + f[5] + "\" is no SHA-256";
+        }
         record.sized = true;
         record.sha256 = f[5];
         for (char& c : record.sha256) {
-            if (c >= 'A' && c <= 'F')
+            if (c >= 'A' && c <= 'F') {
                 c = static_cast<char>(c - 'A' + 'a');
+            }
         }
     } else if (kind == "registry") {
         record.kind = Kind::kRegistry;
-        if (f[2] != "32" && f[2] != "64")
+        if (f[2] != "32" && f[2] != "64") {
             return "the registry view \"" + f[2] + "\" is not 32 or 64";
+        }
         record.view = f[2] == "32" ? 32 : 64;
         record.path = f[3];
     } else {
@@ -87,8 +97,9 @@ std::string readRecord(const std::vector<std::string>& f, Record& record) {
                                          : Kind::kWritten;
         record.path = f[2];
     }
-    if (record.path.empty())
+    if (record.path.empty()) {
         return "a " + kind + " record names no path";
+    }
     return "";
 }
 
@@ -98,12 +109,14 @@ bool parseDeclaration(const std::string& text, Declaration& declaration, std::st
     declaration.records.clear();
     std::vector<std::string> lines = split(text, '\n');
     // The text's last line ends with LF, leaving an empty piece after it.
-    if (!lines.empty() && lines.back().empty())
+    if (!lines.empty() && lines.back().empty()) {
         lines.pop_back();
+    }
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::string& line = lines[i];
-        if (!line.empty() && line.back() == '\r')
+        if (!line.empty() && line.back() == '\r') {
             line.pop_back();
+        }
         std::string where = "line " + std::to_string(i + 1) + ": ";
         if (i == 0) {
             const std::string header = "qix-declaration ";
@@ -117,8 +130,9 @@ bool parseDeclaration(const std::string& text, Declaration& declaration, std::st
             }
             continue;
         }
-        if (line.empty() || line[0] == '#')
+        if (line.empty() || line[0] == '#') {
             continue;
+        }
         Record record;
         std::string why = readRecord(split(line, '\t'), record);
         if (!why.empty()) {

@@ -11,8 +11,9 @@ char lower(char c) {
 }
 
 std::string lowered(std::string text) {
-    for (char& c : text)
+    for (char& c : text) {
         c = lower(c);
+    }
     return text;
 }
 
@@ -25,14 +26,17 @@ bool matchFrom(const std::string& pattern, std::size_t p, const std::string& pat
     while (p < pattern.size()) {
         if (pattern[p] == '*') {
             for (std::size_t end = s;; ++end) {
-                if (matchFrom(pattern, p + 1, path, end))
+                if (matchFrom(pattern, p + 1, path, end)) {
                     return true;
-                if (end == path.size() || path[end] == '\\')
+                }
+                if (end == path.size() || path[end] == '\\') {
                     return false;
+                }
             }
         }
-        if (s == path.size() || lower(pattern[p]) != lower(path[s]))
+        if (s == path.size() || lower(pattern[p]) != lower(path[s])) {
             return false;
+        }
         ++p;
         ++s;
     }
@@ -51,8 +55,9 @@ std::string shortRoot(const std::string& key) {
                                            {"HKEY_USERS", "HKU"}};
     std::string root = key.substr(0, key.find('\\'));
     for (const auto& names : kLong) {
-        if (lowered(root) == lowered(names[0]))
+        if (lowered(root) == lowered(names[0])) {
             return names[1] + key.substr(root.size());
+        }
     }
     return key;
 }
@@ -72,16 +77,18 @@ struct Expanded {
 
 bool anyMatch(const std::vector<std::string>& patterns, const std::string& path) {
     for (const std::string& pattern : patterns) {
-        if (matchesPattern(pattern, path))
+        if (matchesPattern(pattern, path)) {
             return true;
+        }
     }
     return false;
 }
 
 bool anyAtOrUnder(const std::vector<std::string>& patterns, const std::string& path) {
     for (const std::string& pattern : patterns) {
-        if (isAtOrUnder(pattern, path))
+        if (isAtOrUnder(pattern, path)) {
             return true;
+        }
     }
     return false;
 }
@@ -111,8 +118,9 @@ std::vector<std::string> expandDeclaredPath(const std::string& declared, const F
     auto append = [&patterns](const std::vector<std::string>& choices) {
         std::vector<std::string> longer;
         for (const std::string& start : patterns) {
-            for (const std::string& choice : choices)
+            for (const std::string& choice : choices) {
                 longer.push_back(start + choice);
+            }
         }
         patterns = longer;
     };
@@ -132,8 +140,9 @@ std::vector<std::string> expandDeclaredPath(const std::string& declared, const F
             append({"*"});
         } else {
             std::size_t end = i + 1;
-            while (end < declared.size() && isNameCharacter(declared[end]))
+            while (end < declared.size() && isNameCharacter(declared[end])) {
                 ++end;
+            }
             auto known = folders.find(declared.substr(i, end - i));
             if (known != folders.end() && !known->second.empty()) {
                 append(known->second);
@@ -151,12 +160,14 @@ bool matchesPattern(const std::string& pattern, const std::string& path) {
 }
 
 bool isAtOrUnder(const std::string& pattern, const std::string& path) {
-    if (matchesPattern(pattern, path))
+    if (matchesPattern(pattern, path)) {
         return true;
+    }
     for (std::size_t cut = path.find('\\'); cut != std::string::npos;
          cut = path.find('\\', cut + 1)) {
-        if (matchesPattern(pattern, path.substr(0, cut)))
+        if (matchesPattern(pattern, path.substr(0, cut))) {
             return true;
+        }
     }
     return false;
 }
@@ -180,11 +191,13 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
         }
     }
     auto covers = [&](const std::string& path) {
-        if (isAtOrUnder(path, form.directory))
+        if (isAtOrUnder(path, form.directory)) {
             return true;
+        }
         for (const Expanded& e : records) {
-            if (e.record->kind == Kind::kRegistry || isRegistryPath(e.record->path))
+            if (e.record->kind == Kind::kRegistry || isRegistryPath(e.record->path)) {
                 continue;
+            }
             bool alone = e.record->kind == Kind::kFile || e.record->kind == Kind::kFolder;
             if (alone ? anyMatch(e.patterns, path) : anyAtOrUnder(e.patterns, path)) {
                 return true;
@@ -194,20 +207,23 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
     };
     std::set<std::string> covered;
     for (const std::string& path : created) {
-        if (covers(path))
+        if (covers(path)) {
             covered.insert(lowered(path));
+        }
     }
     for (const std::string& path : created) {
-        if (covered.count(lowered(path)))
+        if (covered.count(lowered(path))) {
             continue;
+        }
         bool holdsCovered = false;
         if (after.files.at(path).folder) {
             for (const std::string& inside : covered) {
                 holdsCovered = holdsCovered || isAtOrUnder(lowered(path), inside);
             }
         }
-        if (holdsCovered)
+        if (holdsCovered) {
             continue;
+        }
         if (isAtOrUnder(form.directory, path)) {
             return "installed " + path + ", which its declaration does not name";
         }
@@ -226,8 +242,9 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
     // The declared files: present by section and language, with their content.
     auto present = [&](const Expanded& e) -> const std::string* {
         for (const auto& [path, state] : after.files) {
-            if (!state.folder && anyMatch(e.patterns, path))
+            if (!state.folder && anyMatch(e.patterns, path)) {
                 return &path;
+            }
         }
         return nullptr;
     };
@@ -237,8 +254,9 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
             e.record->section == "*") {
             continue;
         }
-        if (present(e))
+        if (present(e)) {
             sectionInstalled[e.record->section] = true;
+        }
     }
     std::string language = form.language;
     if (language.empty()) {
@@ -252,8 +270,9 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
     }
     for (const Expanded& e : records) {
         const Record& r = *e.record;
-        if (r.kind != Kind::kFile)
+        if (r.kind != Kind::kFile) {
             continue;
+        }
         bool sectionOn = r.section.empty() || r.section == "*" || sectionInstalled[r.section];
         const std::string* path = present(e);
         if (!r.language.empty() && r.language != language) {
@@ -263,8 +282,9 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
             }
             continue;
         }
-        if (!sectionOn)
+        if (!sectionOn) {
             continue;
+        }
         if (!path) {
             std::string where = e.patterns.empty() ? r.path : e.patterns.front();
             if (!r.section.empty() && r.section != "*") {
@@ -273,8 +293,9 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
             }
             return "did not install " + where;
         }
-        if (!r.sized)
+        if (!r.sized) {
             continue;
+        }
         std::uint64_t size = after.files.at(*path).size;
         if (size != r.size) {
             return "installed " + *path + " with " + std::to_string(size) + " bytes, not the " +
@@ -295,8 +316,9 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
             any = any ||
                   (!state.folder && anyAtOrUnder(e.patterns, path) && !anyMatch(e.patterns, path));
         }
-        if (!any)
+        if (!any) {
             return "installed nothing under " + e.patterns.front();
+        }
     }
     if (form.shortcut == "1") {
         const Expanded* link = nullptr;
@@ -311,23 +333,27 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
                 }
             }
         }
-        if (link)
+        if (link) {
             return "made no desktop shortcut under /DS=1: " + link->patterns.front();
+        }
     }
 
     // The registry.
     for (const auto& [entry, values] : after.keys) {
         auto was = before.keys.find(entry);
-        if (was != before.keys.end() && was->second == values)
+        if (was != before.keys.end() && was->second == values) {
             continue;
+        }
         bool declared = false;
         for (const Expanded& e : records) {
             bool isKey = e.record->kind == Kind::kRegistry ||
                          (e.record->kind == Kind::kWritten && isRegistryPath(e.record->path));
-            if (!isKey)
+            if (!isKey) {
                 continue;
-            if (e.record->kind == Kind::kRegistry && e.record->view != viewOf(entry))
+            }
+            if (e.record->kind == Kind::kRegistry && e.record->view != viewOf(entry)) {
                 continue;
+            }
             declared = declared || isAtOrUnder(e.patterns.front(), keyOf(entry));
         }
         if (!declared) {
@@ -336,8 +362,9 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
         }
     }
     for (const auto& [entry, values] : before.keys) {
-        if (!after.keys.count(entry))
+        if (!after.keys.count(entry)) {
             return "deleted the registry key " + keyOf(entry);
+        }
     }
     return "";
 }
@@ -345,10 +372,12 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
 std::string judgeUninstallation(const Snapshot& before, const Snapshot& installed,
                                 const Snapshot& after, const std::string& directory) {
     for (const auto& [path, state] : after.files) {
-        if (state.folder || before.files.count(path))
+        if (state.folder || before.files.count(path)) {
             continue;
-        if (installed.files.count(path))
+        }
+        if (installed.files.count(path)) {
             return "left " + path;
+        }
         return "created " + path;
     }
     for (const std::string& path : filesFirst(before.files)) {
@@ -371,11 +400,13 @@ std::string judgeUninstallation(const Snapshot& before, const Snapshot& installe
 }
 
 std::string uninstallCommandProblem(const std::string& name, const std::string& command) {
-    if (command.empty() || command[0] == '"')
+    if (command.empty() || command[0] == '"') {
         return "";
+    }
     std::string program = lowered(command.substr(0, command.find(' ')));
-    if (program.size() >= 4 && program.compare(program.size() - 4, 4, ".exe") == 0)
+    if (program.size() >= 4 && program.compare(program.size() - 4, 4, ".exe") == 0) {
         return "";
+    }
     return name + " holds a blank outside quotes, so the system runs " +
            command.substr(0, command.find(' ')) + ": " + command;
 }
