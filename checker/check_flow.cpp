@@ -654,19 +654,21 @@ void Checker::putBack() {
 void Checker::reference() {
     caseRoot("Product");
     install(dir_, {"/D=" + dir_, "/L=e", "/DS=0"});
-    if (run_.code != 0 && !start_.keys.empty()) {
+    if (run_.code != 0) {
+        // A refusal that names a product installed before the check began
+        // (its own, most likely) is no verdict on the installer.
         std::string names;
         for (const auto& [entry, values] : start_.keys) {
             std::string display = valueOf(values, "DisplayName");
-            if (!display.empty()) {
+            if (!display.empty() && run_.said.find(display) != std::string::npos) {
                 names += (names.empty() ? "" : ", ") + display;
             }
         }
         if (!names.empty()) {
             say("qix-check: cannot check " + setupName_ +
-                ": it refuses to install while one of these is installed in the prefix: " + names +
-                "; uninstall it, or use a fresh WINEPREFIX (it said: " + firstLine(run_.said) +
-                ")\n");
+                ": it refuses to install while this is installed on the machine: " + names +
+                "; uninstall it, or check on a machine without it (it said: " +
+                firstLine(run_.said) + ")\n");
             refused_ = true;
             return;
         }
