@@ -4,6 +4,7 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -22,6 +23,26 @@ TEST(Platform, ClockAndSleep) {
         platform::sleepMilliseconds(pause);
         EXPECT_GE(platform::monotonicMilliseconds() - before, pause);
         EXPECT_GE(platform::millisecondsSinceStart() - sinceStart, static_cast<long>(pause));
+    }
+}
+
+// An interrupt before any program was started ends the process at once, with
+// the code given, and signals nothing else.
+TEST(Platform, InterruptWithNoProgramEndsWithTheCodeGiven) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // A group of its own: were the whole group signalled, only this would go.
+            setpgid(0, 0);
+            platform::failWhenInterrupted(7);
+            raise(signal);
+            _exit(3);
+        }
+        int status = 0;
+        ASSERT_EQ(child, waitpid(child, &status, 0));
+        EXPECT_TRUE(WIFEXITED(status)) << signal;
+        EXPECT_EQ(7, WEXITSTATUS(status)) << signal;
     }
 }
 
