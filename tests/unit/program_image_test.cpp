@@ -1,5 +1,7 @@
 #include "program_image.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -15,7 +17,14 @@ void put(std::string& bytes, std::size_t at, std::uint64_t value, std::size_t si
 // each name of `imports` from one library ("#" for an import by ordinal).
 std::string image(std::uint16_t machine, std::uint16_t characteristics, bool plus,
                   const std::vector<std::string>& imports) {
-    std::string bytes(0x600, '\0');
+    // The lookup table at 0x1040, the names after it, from 0x1100 at the least.
+    std::size_t entry = plus ? 8 : 4;
+    std::size_t name = std::max<std::size_t>(0x300, 0x240 + (imports.size() + 1) * entry);
+    std::size_t end = name;
+    for (const std::string& import : imports) {
+        end += import.size() + 3;
+    }
+    std::string bytes(std::max<std::size_t>(0x600, end), '\0');
     bytes.replace(0, 2, "MZ");
     put(bytes, 0x3C, 0x40, 4);
     bytes.replace(0x40, 4, std::string("PE\0\0", 4));
@@ -29,14 +38,11 @@ std::string image(std::uint16_t machine, std::uint16_t characteristics, bool plu
     put(bytes, 0x58 + directories - 4, 16, 4);
     put(bytes, 0x58 + directories + 8, 0x1000, 4);
     std::size_t section = 0x58 + optionalSize;
-    put(bytes, section + 8, 0x400, 4);
+    put(bytes, section + 8, bytes.size() - 0x200, 4);
     put(bytes, section + 12, 0x1000, 4);
-    put(bytes, section + 16, 0x400, 4);
+    put(bytes, section + 16, bytes.size() - 0x200, 4);
     put(bytes, section + 20, 0x200, 4);
-    // One descriptor, its lookup table at 0x1040, the names from 0x1100.
     put(bytes, 0x200, 0x1040, 4);
-    std::size_t entry = plus ? 8 : 4;
-    std::size_t name = 0x300;
     for (std::size_t i = 0; i < imports.size(); ++i) {
         std::uint64_t ordinal = std::uint64_t{1} << (entry * 8 - 1);
         put(bytes, 0x240 + i * entry, imports[i] == "#" ? ordinal | 7 : name - 0x200 + 0x1000,
@@ -65,6 +71,9 @@ TEST(ProgramImage, Samples) {
     // The second name lies outside every section: the imports are not known.
     std::string stray = image(0x8664, exe, true, {"GetCommandLineW", "Sleep"});
     put(stray, 0x248, 0x9000, 8);
+    // The lookup table is read in blocks of 512 bytes: 64 entries of x64.
+    std::vector<std::string> many(64, "Sleep");
+    many.push_back("GetCommandLineW");
     struct Case {
         const char* what;
         std::string bytes;
@@ -88,6 +97,15 @@ TEST(ProgramImage, Samples) {
         {"x86, narrow", image(0x14C, exe, false, {"GetCommandLineA"}), true, true},
         {"both", image(0x8664, exe, true, {"GetCommandLineW", "_acmdln"}), true, true},
         {"neither", image(0x8664, exe, true, {"Sleep", "#"}), true, true},
+        {"wide, the 65th import", image(0x8664, exe, true, many), true, false},
+        {"wide, the 129th of x86",
+         image(0x14C, exe, false,
+               [&] {
+                   std::vector<std::string> x86(128, "Sleep");
+                   x86.push_back("GetCommandLineW");
+                   return x86;
+               }()),
+         true, false},
     };
     for (const Case& c : cases) {
         ProgramImage inspected = inspectProgramImage(from(c.bytes));
