@@ -286,11 +286,13 @@ Snapshot Checker::snapshot() {
         if (!key) {
             continue;
         }
-        if (record.kind == Kind::kRegistry) {
-            readTree(record.path, record.view);
-        } else {
-            readTree(record.path, 64);
-            readTree(record.path, 32);
+        for (const std::string& key : registryKeysOf(record.path)) {
+            if (record.kind == Kind::kRegistry) {
+                readTree(key, record.view);
+            } else {
+                readTree(key, 64);
+                readTree(key, 32);
+            }
         }
     }
     return taken;

@@ -155,6 +155,15 @@ std::vector<std::string> expandDeclaredPath(const std::string& declared, const F
     return patterns;
 }
 
+std::vector<std::string> registryKeysOf(const std::string& declared) {
+    std::string key = shortRoot(declared);
+    if (lowered(key.substr(0, 5)) == "hkcr\\") {
+        return {"HKLM\\Software\\Classes" + key.substr(4),
+                "HKCU\\Software\\Classes" + key.substr(4)};
+    }
+    return {key};
+}
+
 bool matchesPattern(const std::string& pattern, const std::string& path) {
     return matchFrom(pattern, 0, path, 0);
 }
@@ -177,9 +186,9 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
                               const std::function<std::string(const std::string&)>& hashOf) {
     std::vector<Expanded> records;
     for (const Record& record : declaration.records) {
-        records.push_back({&record, record.kind == Kind::kRegistry
-                                        ? std::vector<std::string>{shortRoot(record.path)}
-                                        : expandDeclaredPath(shortRoot(record.path), folders)});
+        bool key = record.kind == Kind::kRegistry || isRegistryPath(record.path);
+        records.push_back({&record, key ? registryKeysOf(record.path)
+                                        : expandDeclaredPath(record.path, folders)});
     }
 
     // What appeared or changed.
@@ -354,7 +363,7 @@ std::string judgeInstallation(const Declaration& declaration, const Form& form,
             if (e.record->kind == Kind::kRegistry && e.record->view != viewOf(entry)) {
                 continue;
             }
-            declared = declared || isAtOrUnder(e.patterns.front(), keyOf(entry));
+            declared = declared || anyAtOrUnder(e.patterns, keyOf(entry));
         }
         if (!declared) {
             return "registered " + keyOf(entry) + " (" + std::to_string(viewOf(entry)) +

@@ -54,6 +54,11 @@ using Folders = std::map<std::string, std::vector<std::string>>;
 // matches any text within one path component.
 std::vector<std::string> expandDeclaredPath(const std::string& declared, const Folders& folders);
 
+// The keys a declared registry key stands for, as snapshots name them: a
+// root's short name (HKLM, HKCU), and HKCR's keys in both places Windows
+// merges it from (HKLM\Software\Classes, HKCU\Software\Classes).
+std::vector<std::string> registryKeysOf(const std::string& declared);
+
 // Whether `path` is what `pattern` stands for, ignoring the case of ASCII letters.
 bool matchesPattern(const std::string& pattern, const std::string& path);
 

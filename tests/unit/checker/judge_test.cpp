@@ -142,6 +142,13 @@ TEST(Judge, InstallationSamples) {
          {{"C:\\t\\P\\Zev.exe", file}},
          {{"64:HKLM\\Software\\Classes\\.zev", {}}},
          "registered HKLM\\Software\\Classes\\.zev"},
+        // A class declared under HKCR is one of the classes Windows merges there.
+        {base + "registry\t\t64\tHKEY_CLASSES_ROOT\\.zev\n",
+         "",
+         "",
+         {{"C:\\t\\P\\Zev.exe", file}},
+         {{"64:HKCU\\Software\\Classes\\.zev", {}}},
+         ""},
         // Languages follow /L; without it, one language's files.
         {languages,
          "g",
