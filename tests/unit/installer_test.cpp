@@ -11,6 +11,10 @@
 #include <sstream>
 #include <thread>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "platform.h"
@@ -20,6 +24,35 @@
 #include "temp_dir.h"
 
 namespace {
+
+// An interrupt while the arguments are read (here, while the usage text is
+// written) already ends the run as a failure, not by the signal: a tool
+// reading the exit code sees -1, never a success.
+TEST(Installer, InterruptWhileReadingTheArgumentsFails) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setpgid(0, 0);
+        struct Interrupting : std::streambuf {
+            int overflow(int c) override {
+                raise(SIGINT);
+                return c;
+            }
+            std::streamsize xsputn(const char*, std::streamsize count) override {
+                raise(SIGINT);
+                return count;
+            }
+        } buffer;
+        std::ostream out(&buffer);
+        std::ostringstream err;
+        runInstaller({"Qix_Console_Installer", "/?"}, out, err);
+        _exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(255, WEXITSTATUS(status));
+}
 
 // The eleven lines of old, then those of the options added since.
 TEST(Installer, UsageTextKeepsItsLinesAndAddsTheNewOptions) {
