@@ -96,6 +96,12 @@ TEST(Platform, StartedProgramsEndWithTheirOwnStatus) {
         {"/no/such/setup.exe", "/no/such/setup.exe /S ", false, 0},
         {"/tmp", "/tmp /S ", false, 0},
     };
+    // Starts leave no descriptor of their own open, whether they ran or not.
+    auto openDescriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator());
+    };
+    const auto descriptors = openDescriptors();
     for (const Case& c : cases) {
         std::string reason;
         std::unique_ptr<platform::ProcessTree> tree =
@@ -114,6 +120,7 @@ TEST(Platform, StartedProgramsEndWithTheirOwnStatus) {
             EXPECT_NE("", reason);
         }
     }
+    EXPECT_EQ(descriptors, openDescriptors());
 }
 
 // Directories are made as Windows makes them: open to everyone the umask
