@@ -91,6 +91,25 @@ std::string readRecord(const std::vector<std::string>& f, Record& record) {
         }
         record.view = f[2] == "32" ? 32 : 64;
         record.path = f[3];
+        std::string root = record.path.substr(0, record.path.find('\\'));
+        for (char& c : root) {
+            c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        }
+        static const char* const kRoots[] = {"HKLM",
+                                             "HKCU",
+                                             "HKCR",
+                                             "HKU",
+                                             "HKEY_LOCAL_MACHINE",
+                                             "HKEY_CURRENT_USER",
+                                             "HKEY_CLASSES_ROOT",
+                                             "HKEY_USERS"};
+        bool known = false;
+        for (const char* name : kRoots) {
+            known = known || root == name;
+        }
+        if (!known) {
+            return "a registry record names no key: \"" + record.path + "\"";
+        }
     } else {
         record.kind = kind == "tree"     ? Kind::kTree
                       : kind == "folder" ? Kind::kFolder

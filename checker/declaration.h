@@ -33,7 +33,8 @@
 //   "$DESKTOP" and the other folders the checker knows stand for those
 //   folders, "$$" for "$"; any other "$name", "$(name)" or "${name}" stands
 //   for any text within one path component. Registry paths begin with HKLM,
-//   HKCU, HKCR (or their long names) and hold no variable.
+//   HKCU, HKCR, HKU (or their long names) and hold no variable: a registry
+//   record naming anything else is refused.
 #pragma once
 
 #include <cstdint>

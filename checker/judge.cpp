@@ -126,7 +126,10 @@ std::vector<std::string> expandDeclaredPath(const std::string& declared, const F
     };
     std::size_t i = 0;
     while (i < declared.size()) {
-        if (declared[i] != '$' || i + 1 == declared.size()) {
+        // A "$" that starts no variable is itself.
+        if (declared[i] != '$' || i + 1 == declared.size() ||
+            !(declared[i + 1] == '$' || declared[i + 1] == '(' || declared[i + 1] == '{' ||
+              isNameCharacter(declared[i + 1]))) {
             append({std::string(1, declared[i++])});
             continue;
         }
@@ -149,7 +152,7 @@ std::vector<std::string> expandDeclaredPath(const std::string& declared, const F
             } else {
                 append({"*"});
             }
-            i = end == i + 1 ? i + 2 : end;
+            i = end;
         }
     }
     return patterns;

@@ -50,8 +50,9 @@ struct Snapshot {
 using Folders = std::map<std::string, std::vector<std::string>>;
 
 // The patterns a declared path may stand for: known variables replaced by
-// each of their folders, "$$" by "$", every other variable by "*", which
-// matches any text within one path component.
+// each of their folders, "$$" by "$", every other variable ("$name",
+// "$(name)", "${name}") by "*", which matches any text within one path
+// component; a "$" that starts none of these is itself.
 std::vector<std::string> expandDeclaredPath(const std::string& declared, const Folders& folders);
 
 // The keys a declared registry key stands for, as snapshots name them: a

@@ -5,6 +5,7 @@
 namespace {
 
 const std::string kHash = "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08";
+const std::string kUpperHash = "9F86D081884C7D659A2FEAA0C55AD015A3BF4F1B2B0B822CD15D6C15B0F00A08";
 
 TEST(Declaration, ReadsEveryKindOfRecord) {
     check::Declaration d;
@@ -13,8 +14,8 @@ TEST(Declaration, ReadsEveryKindOfRecord) {
         check::parseDeclaration("qix-declaration 1\r\n"
                                 "# a comment\n"
                                 "\n"
-                                "file\t\t\t$INSTDIR\\Zev.exe\t4\t" +
-                                    std::string(64, 'A') +
+                                "file\t\t\t$INSTDIR\\Zev.exe\t40960\t" +
+                                    kUpperHash +
                                     "\n"
                                     "file\tDocs\tg\t$INSTDIR\\liesmich.txt\t\t\n"
                                     "tree\t*\t$INSTDIR\\doc\n"
@@ -26,8 +27,8 @@ TEST(Declaration, ReadsEveryKindOfRecord) {
     ASSERT_EQ(d.records.size(), 6u);
     EXPECT_EQ(d.records[0].kind, check::Kind::kFile);
     EXPECT_TRUE(d.records[0].sized);
-    EXPECT_EQ(d.records[0].size, 4u);
-    EXPECT_EQ(d.records[0].sha256, std::string(64, 'a'));
+    EXPECT_EQ(d.records[0].size, 40960u);
+    EXPECT_EQ(d.records[0].sha256, kHash);
     EXPECT_EQ(d.records[1].section, "Docs");
     EXPECT_EQ(d.records[1].language, "g");
     EXPECT_FALSE(d.records[1].sized);
@@ -37,6 +38,9 @@ TEST(Declaration, ReadsEveryKindOfRecord) {
     EXPECT_EQ(d.records[4].kind, check::Kind::kWritten);
     EXPECT_EQ(d.records[5].kind, check::Kind::kRegistry);
     EXPECT_EQ(d.records[5].view, 32);
+    // Read again into the same declaration: its records, not twice.
+    ASSERT_TRUE(check::parseDeclaration("qix-declaration 1\nfolder\t\t$INSTDIR\n", d, error));
+    EXPECT_EQ(d.records.size(), 1u);
 }
 
 // A declaration is read whole or refused, naming the line.
@@ -61,6 +65,8 @@ TEST(Declaration, RefusesWhatBreaksARule) {
         {"qix-declaration 1\nfile\t\t\t$INSTDIR\\a\t\t" + kHash + "\n",
          "line 2: the size \"\" is no number"},
         {"qix-declaration 1\nregistry\t\t16\tHKLM\\x\n", "line 2: the registry view \"16\""},
+        {"qix-declaration 1\nregistry\t\t64\tC:\\t\\x\n", "line 2: a registry record names no key"},
+        {"qix-declaration 1\nshortcut\t\tx\n", "line 2: unknown kind of record \"shortcut\""},
         {"qix-declaration 1\ntree\t\t\n", "line 2: a tree record names no path"},
         {"qix-declaration 1\nwritten\t\t$INSTDIR\nwritten\t\n", "line 3: a written record has 3"},
     };

@@ -26,6 +26,10 @@ TEST(Judge, ExpandsDeclaredPaths) {
         {"x\\a$$b", {"x\\a$b"}},
         {"x\\a$", {"x\\a$"}},
         {"x\\$DESKTOPS", {"x\\*"}},  // another variable, not $DESKTOP
+        {"x\\$DESKTOPz", {"x\\*"}},
+        {"x\\${P}.ini", {"x\\*.ini"}},
+        {"x\\a$(L)b$0", {"x\\a*b*"}},
+        {"x\\a$-b$~c", {"x\\a$-b$~c"}},  // no variable starts there
     };
     for (const Row& row : rows) {
         EXPECT_EQ(check::expandDeclaredPath(row.declared, kFolders), row.patterns) << row.declared;
@@ -112,6 +116,13 @@ TEST(Judge, InstallationSamples) {
          {{"C:\\t\\P\\Zev.exe", file}, {"C:\\Program Files\\Zev", folder}},
          {},
          "wrote outside the directory: C:\\Program Files\\Zev"},
+        // The file that makes a folder matter is named, not the folder.
+        {base,
+         "",
+         "",
+         {{"C:\\t\\P\\Zev.exe", file}, {"C:\\Other", folder}, {"C:\\Other\\x.txt", file}},
+         {},
+         "wrote outside the directory: C:\\Other\\x.txt"},
         // Its parents, and the shortcut's folder, are covered.
         {base,
          "",
@@ -142,6 +153,13 @@ TEST(Judge, InstallationSamples) {
          {{"C:\\t\\P\\Zev.exe", file}},
          {{"64:HKLM\\Software\\Classes\\.zev", {}}},
          "registered HKLM\\Software\\Classes\\.zev"},
+        // A key written, checked by the kit, in either view.
+        {base + "written\t\tHKLM\\Software\\Zev2\n",
+         "",
+         "",
+         {{"C:\\t\\P\\Zev.exe", file}},
+         {{"32:HKLM\\Software\\Zev2", {}}},
+         ""},
         // A class declared under HKCR is one of the classes Windows merges there.
         {base + "registry\t\t64\tHKEY_CLASSES_ROOT\\.zev\n",
          "",
@@ -174,6 +192,14 @@ TEST(Judge, InstallationSamples) {
          {{"C:\\t\\P\\Zev.exe", file}, {"C:\\t\\P\\liesmich.txt", file}},
          {},
          ""},
+        {languages,
+         "",
+         "",
+         {{"C:\\t\\P\\Zev.exe", file},
+          {"C:\\t\\P\\readme.txt", file},
+          {"C:\\t\\P\\liesmich.txt", file}},
+         {},
+         "installed C:\\t\\P\\liesmich.txt, a file for /L=g, under /L=e"},
         // A named section whole or not at all; a tree with something in it.
         {sections,
          "",
@@ -283,9 +309,13 @@ TEST(Judge, UninstallCommands) {
         const char* command;
         bool unsafe;
     } rows[] = {
-        {"\"C:\\x y\\Uninstall.exe\" /S", false}, {"C:\\xy\\Uninstall.exe /S", false},
-        {"C:\\xy\\UNINSTALL.EXE", false},         {"C:\\x y\\Uninstall.exe", true},
-        {"C:\\x y\\Uninstall.exe /S", true},      {"", false},
+        {"\"C:\\x y\\Uninstall.exe\" /S", false},
+        {"C:\\xy\\Uninstall.exe /S", false},
+        {"C:\\xy\\UNINSTALL.EXE", false},
+        {"foo /S", true},
+        {"C:\\x y\\Uninstall.exe", true},
+        {"C:\\x y\\Uninstall.exe /S", true},
+        {"", false},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(!check::uninstallCommandProblem("UninstallString", row.command).empty(),

@@ -46,6 +46,8 @@ TEST(RunText, TellsARestartFromAFailure) {
          "restart to complete",
          false, false},
         {"", false, false},
+        {"x", false, false},
+        {"\nZev: the installation into C:\\Z needs a restart to complete", false, false},
         {"Zev: the installation into C:\\Z failed", false, true},
         {"Zev: Die Installation in C:\\Z ist fehlgeschlagen", false, true},
         {"Zev: cannot write C:\\Z\nZev: the installation into C:\\Z failed", false, false},
