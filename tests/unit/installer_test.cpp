@@ -438,6 +438,11 @@ TEST(Installer, CommandLineSamples) {
         {{"{setup}", "/D"}, kExitFailure, "", "Invalid parameter \"/D\"\n"},
         {{"{setup}", "/Norestart"}, kExitFailure, "", "Invalid parameter \"/Norestart\"\n"},
         {{"{setup}", "/x", "/y"}, kExitFailure, "", "Invalid parameter \"/x\"\n"},
+        // A line break hides no second option in an argument.
+        {{"{setup}", "/DS=1\n/D=C:\\x"},
+         kExitFailure,
+         "",
+         "Invalid parameter \"/DS=1\n/D=C:\\x\"\n"},
         {{"{setup}", "/L=x"}, kExitFailure, "", "Invalid parameter \"/L=x\"\n"},
         {{"{setup}", "/L=E"}, kExitFailure, "", "Invalid parameter \"/L=E\"\n"},
         {{"{setup}", "/L=  eg  "}, kExitFailure, "", "Invalid parameter \"/L=eg\"\n"},

@@ -57,7 +57,7 @@ TEST(Platform, DescriptorZeroServesAsAnyOther) {
     bool appended = false;
     if (std::unique_ptr<platform::AppendFile> record =
             platform::openAppendFile(temp.path() + "/r")) {
-        appended = record->append("line\n");
+        appended = record->append("line\n") && record->append("x");
     }
     std::unique_ptr<platform::InputFile> log;
     platform::FileResult opened = platform::openInputFile(temp.path() + "/r", log);
@@ -70,7 +70,7 @@ TEST(Platform, DescriptorZeroServesAsAnyOther) {
     EXPECT_TRUE(scratch);
     EXPECT_TRUE(appended);
     EXPECT_EQ(platform::FileResult::kDone, opened);
-    EXPECT_EQ(5, got);
+    EXPECT_EQ(6, got);
 }
 
 // The started program's own exit code; a program killed by a signal has
@@ -131,6 +131,9 @@ TEST(Platform, MadeDirectoriesTakeTheUmaskAndTheCurrentDirectory) {
     std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(temp.path());
     EXPECT_TRUE(platform::makeDirectory("rel/sub"));
+    // Names that sort before ".." are names like any other.
+    EXPECT_TRUE(platform::makeDirectory("+data/-x"));
+    EXPECT_TRUE(std::filesystem::is_directory("+data/-x"));
     // Dots resolved first: what ".." cancels is never made.
     EXPECT_TRUE(platform::makeDirectory("dots/./../x"));
     // A relative path keeps the ".." it starts with.

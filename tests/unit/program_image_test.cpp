@@ -71,6 +71,14 @@ TEST(ProgramImage, Samples) {
     // The second name lies outside every section: the imports are not known.
     std::string stray = image(0x8664, exe, true, {"GetCommandLineW", "Sleep"});
     put(stray, 0x248, 0x9000, 8);
+    std::string noMz = x64;
+    noMz.replace(0, 2, "XX");
+    std::string unknownMagic = x64;
+    put(unknownMagic, 0x58, 0x107, 2);
+    // Bound imports alone: the descriptor names the address table, not a lookup table.
+    std::string boundOnly = x64;
+    put(boundOnly, 0x200, 0, 4);
+    put(boundOnly, 0x210, 0x1040, 4);
     // The lookup table is read in blocks of 512 bytes: 64 entries of x64.
     std::vector<std::string> many(64, "Sleep");
     many.push_back("GetCommandLineW");
@@ -92,6 +100,10 @@ TEST(ProgramImage, Samples) {
         {"only the export and import directories", twoDirectories, true, false},
         {"a name outside the sections", stray, true, true},
         {"sections cut off", x64.substr(0, 0x200), true, true},
+        {"no MZ, a PE header where it would point", noMz, false, true},
+        {"PE header a byte short", x64.substr(0, 0x40 + 23), false, true},
+        {"an optional header of unknown kind", unknownMagic, true, true},
+        {"bound imports alone, wide", boundOnly, true, false},
         {"x86, wide", image(0x14C, exe, false, {"#", "GetCommandLineW"}), true, false},
         {"ARM64, wide run-time", image(0xAA64, exe, true, {"__wgetmainargs"}), true, false},
         {"x86, narrow", image(0x14C, exe, false, {"GetCommandLineA"}), true, true},
