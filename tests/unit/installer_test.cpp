@@ -558,6 +558,8 @@ TEST(Installer, WholeRunsEndWithTheSetupsOutcome) {
         {{"/EXITCODES=msi"}, "3", "", kMsiFailure, ""},
         {{"/EXITCODES=msi"}, "0", "failed\\n", kMsiFailure, "failed\n"},
         {{"/TIMEOUT=1"}, "0", "", kExitFailure, "Setup did not finish within 1 s: " + setup + "\n"},
+        // A run asked to keep a record keeps it, and succeeds.
+        {{"/LOG=" + temp.path() + "/run.log"}, "0", "", kExitSuccess, ""},
     };
     std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(temp.path());
@@ -576,7 +578,7 @@ TEST(Installer, WholeRunsEndWithTheSetupsOutcome) {
     for (const char* name : {"QIX_STATUS", "QIX_TEXT", "QIX_PAUSE"}) {
         unsetenv(name);
     }
-    EXPECT_EQ((std::vector<std::string>{"C:", "setup.exe"}), namesIn(temp.path()));
+    EXPECT_EQ((std::vector<std::string>{"C:", "run.log", "setup.exe"}), namesIn(temp.path()));
 }
 
 TEST(Installer, TimeoutValueSamples) {
