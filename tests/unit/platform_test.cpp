@@ -151,22 +151,35 @@ TEST(Platform, MadeDirectoriesTakeTheUmaskAndTheCurrentDirectory) {
     EXPECT_EQ(0755u, status.st_mode & 0777u);
 }
 
-// After a normal end, what the program started on purpose lives on.
+// A released tree leaves what the setup started running; one not released
+// takes it along when it goes.
 TEST(Platform, ReleasedTreeLeavesTheChildRunning) {
-    TempDir temp;
-    std::string pidFile = temp.path() + "/child";
-    std::string reason;
-    std::unique_ptr<platform::ProcessTree> tree =
-        platform::startProcess("/bin/sh", "/bin/sh -c sleep\t30&echo\t$!>" + pidFile, reason);
-    ASSERT_NE(nullptr, tree) << reason;
-    int status = 99;
-    ASSERT_EQ(platform::WaitResult::kExited, tree->waitForExit(60000, status));
-    EXPECT_EQ(0, status);
-    tree->release();
-    tree.reset();
-    pid_t child = std::stoi(readAll(pidFile));
-    EXPECT_EQ(0, kill(child, 0)) << "the setup's child was ended";
-    kill(child, SIGKILL);
+    for (bool released : {true, false}) {
+        TempDir temp;
+        std::string pidFile = temp.path() + "/child";
+        std::string reason;
+        std::unique_ptr<platform::ProcessTree> tree =
+            platform::startProcess("/bin/sh", "/bin/sh -c sleep\t30&echo\t$!>" + pidFile, reason);
+        ASSERT_NE(nullptr, tree) << reason;
+        int status = 99;
+        ASSERT_EQ(platform::WaitResult::kExited, tree->waitForExit(60000, status));
+        EXPECT_EQ(0, status);
+        if (released) {
+            tree->release();
+        }
+        tree.reset();
+        pid_t child = std::stoi(readAll(pidFile));
+        if (released) {
+            EXPECT_EQ(0, kill(child, 0)) << "the setup's child was ended";
+            kill(child, SIGKILL);
+        } else {
+            // Gone once the system has reaped it.
+            for (int i = 0; i < 1000 && kill(child, 0) == 0; ++i) {
+                platform::sleepMilliseconds(10);
+            }
+            EXPECT_NE(0, kill(child, 0)) << "the setup's child outlived its tree";
+        }
+    }
 }
 
 }  // namespace
