@@ -287,6 +287,11 @@ TEST(Installer, WaitEndsOnTheMarkerOrAtTheLimit) {
         temp.path() + "/here.ready", [] { return 0; }, [&](unsigned) { ++pauses; }));
     EXPECT_EQ(0, pauses);
 
+    auto openDescriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator());
+    };
+    const auto descriptors = openDescriptors();
     std::unique_ptr<platform::DirectoryWatch> watch =
         platform::watchDirectoryOf(temp.path() + "/late.ready");
     std::thread maker([&] {
@@ -298,6 +303,13 @@ TEST(Installer, WaitEndsOnTheMarkerOrAtTheLimit) {
     maker.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10))
         << "the pause ran out instead of ending at the change";
+    watch.reset();
+    EXPECT_EQ(descriptors, openDescriptors()) << "the watch kept a descriptor";
+    // A directory that cannot be watched: the pause is still a pause.
+    watch = platform::watchDirectoryOf(temp.path() + "/no/such/x.ready");
+    start = std::chrono::steady_clock::now();
+    watch->waitForChange(200);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
 }
 // A stale file at the chosen log path goes before the setup runs, so that it
 // is never relayed as this run's log; other files stay.
