@@ -546,14 +546,16 @@ TEST(Installer, CommandLineSamples) {
 // the run's, and a setup past /TIMEOUT= is ended. Log and marker never stay.
 TEST(Installer, WholeRunsEndWithTheSetupsOutcome) {
     TempDir temp;
-    std::string setup = temp.file("setup.exe",
-                                  "#!/bin/sh\n"
-                                  "for word; do case $word in /LOG*) log=${word#/LOG?};;esac;done\n"
-                                  "log=${log%?}\n"
-                                  "[ -z \"$QIX_TEXT\" ] || printf \"$QIX_TEXT\" >\"$log\"\n"
-                                  ": >\"$log.ready\"\n"
-                                  "sleep ${QIX_PAUSE:-0}\n"
-                                  "exit ${QIX_STATUS:-0}\n");
+    std::string setup =
+        temp.file("setup.exe",
+                  "#!/bin/sh\n"
+                  "for word; do case $word in /LOG*) log=${word#/LOG?};;esac;done\n"
+                  "log=${log%?}\n"
+                  "[ -z \"$QIX_TEXT\" ] || printf \"$QIX_TEXT\" >\"$log\"\n"
+                  ": >\"$log.ready\"\n"
+                  "[ -z \"$QIX_CHILD\" ] || { sleep 30 & echo $! >\"$QIX_CHILD\"; }\n"
+                  "sleep ${QIX_PAUSE:-0}\n"
+                  "exit ${QIX_STATUS:-0}\n");
     std::filesystem::permissions(setup, std::filesystem::perms::owner_exec,
                                  std::filesystem::perm_options::add);
     struct Case {
@@ -586,8 +588,28 @@ TEST(Installer, WholeRunsEndWithTheSetupsOutcome) {
         EXPECT_EQ("", out.str());
         EXPECT_EQ(c.err, err.str()) << c.status << c.text;
     }
+    // What the setup started on purpose outlives a run that ended normally.
+    setenv("QIX_STATUS", "0", 1);
+    setenv("QIX_TEXT", "", 1);
+    setenv("QIX_PAUSE", "0", 1);
+    setenv("QIX_CHILD", (temp.path() + "/child").c_str(), 1);
+    std::ostringstream out, err;
+    EXPECT_EQ(kExitSuccess, runInstaller({"prog", setup, "/D=C:/inst"}, out, err));
+    pid_t child = std::stoi(readAll(temp.path() + "/child"));
+    // Alive, not a zombie, after a while in which a kill would have shown.
+    auto alive = [child] {
+        std::string stat = readAll("/proc/" + std::to_string(child) + "/stat");
+        std::size_t state = stat.rfind(')');
+        return state != std::string::npos && state + 2 < stat.size() && stat[state + 2] != 'Z';
+    };
+    for (int i = 0; i < 50 && alive(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(alive()) << "the setup's child was ended";
+    kill(child, SIGKILL);
+    std::filesystem::remove(temp.path() + "/child");
     std::filesystem::current_path(previous);
-    for (const char* name : {"QIX_STATUS", "QIX_TEXT", "QIX_PAUSE"}) {
+    for (const char* name : {"QIX_STATUS", "QIX_TEXT", "QIX_PAUSE", "QIX_CHILD"}) {
         unsetenv(name);
     }
     EXPECT_EQ((std::vector<std::string>{"C:", "run.log", "setup.exe"}), namesIn(temp.path()));
@@ -645,7 +667,8 @@ TEST(Installer, RunRecordKeepsTheRunsLines) {
         ASSERT_NE(nullptr, record);
         std::ostream recorded(record.get());
         recorded << "line one\nline\rtwo" << std::endl;
-        EXPECT_TRUE(record->finish(3010));
+        // The second run's end takes no wait: the lock is free, so it writes.
+        EXPECT_TRUE(run == 0 ? record->finish(3010) : record->finish(3010, "exit code", false));
         EXPECT_FALSE(record->finish(1)) << "only the first call writes";
         EXPECT_EQ("line one\nline\rtwo\n", err.str());
     }
