@@ -287,10 +287,6 @@ TEST(Installer, WaitEndsOnTheMarkerOrAtTheLimit) {
         temp.path() + "/here.ready", [] { return 0; }, [&](unsigned) { ++pauses; }));
     EXPECT_EQ(0, pauses);
 
-    auto openDescriptors = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
-                             std::filesystem::directory_iterator());
-    };
     const auto descriptors = openDescriptors();
     std::unique_ptr<platform::DirectoryWatch> watch =
         platform::watchDirectoryOf(temp.path() + "/late.ready");

@@ -97,10 +97,6 @@ TEST(Platform, StartedProgramsEndWithTheirOwnStatus) {
         {"/tmp", "/tmp /S ", false, 0},
     };
     // Starts leave no descriptor of their own open, whether they ran or not.
-    auto openDescriptors = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
-                             std::filesystem::directory_iterator());
-    };
     const auto descriptors = openDescriptors();
     for (const Case& c : cases) {
         std::string reason;

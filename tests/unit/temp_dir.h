@@ -35,6 +35,12 @@ inline std::string readAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+// How many descriptors the process has open.
+inline long openDescriptors() {
+    return static_cast<long>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                           std::filesystem::directory_iterator()));
+}
+
 // The names in a directory, sorted.
 inline std::vector<std::string> namesIn(const std::string& directory) {
     std::vector<std::string> names;
