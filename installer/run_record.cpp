@@ -97,7 +97,7 @@ void RunRecord::keepLocked(const char* bytes, std::size_t count) {
         return;
     }
     if (!spilled_) {
-        spilled_ = platform::openScratchFile();
+        spilled_ = openScratch_();
     }
     if (spilled_ && spilled_->write(held_)) {
         held_.clear();

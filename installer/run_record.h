@@ -1,6 +1,7 @@
 // The run's record: what /LOG= keeps of a run.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -29,8 +30,11 @@ class RunRecord : public std::streambuf {
     // only when neither the record nor the file's lock is busy at that moment.
     bool finish(int exitCode, const std::string& how = "exit code", bool wait = true);
 
-    RunRecord(std::unique_ptr<platform::AppendFile> file, std::ostream& err)
-        : file_(std::move(file)), err_(err) {}
+    // `openScratch` makes the scratch file a long record waits in.
+    using ScratchOpener = std::function<std::unique_ptr<platform::ScratchFile>()>;
+    RunRecord(std::unique_ptr<platform::AppendFile> file, std::ostream& err,
+              ScratchOpener openScratch = platform::openScratchFile)
+        : file_(std::move(file)), openScratch_(std::move(openScratch)), err_(err) {}
 
   protected:
     int_type overflow(int_type c) override;
@@ -43,6 +47,7 @@ class RunRecord : public std::streambuf {
     bool appendAll();
 
     std::unique_ptr<platform::AppendFile> file_;
+    ScratchOpener openScratch_;
     std::unique_ptr<platform::ScratchFile> spilled_;
     std::ostream& err_;
     std::mutex mutex_;

@@ -679,6 +679,112 @@ TEST(Installer, RunRecordKeepsTheRunsLines) {
     EXPECT_EQ("RR", once) << text;
 }
 
+// How a record's file and scratch file answer, and what reached the file.
+struct Disk {
+    std::vector<bool> appendWorks;  // per append, in order; those past it work
+    bool scratchOpens = true;
+    bool scratchWrites = true;
+    bool scratchReads = true;
+    bool locked = false;
+    int appends = 0;
+    int unlockedAppends = 0;
+    std::string appended;
+};
+
+struct DiskFile : platform::AppendFile {
+    explicit DiskFile(Disk& disk) : disk(disk) {}
+    bool append(const std::string& bytes) override {
+        disk.unlockedAppends += disk.locked ? 0 : 1;
+        std::size_t at = static_cast<std::size_t>(disk.appends++);
+        bool works = at >= disk.appendWorks.size() || disk.appendWorks[at];
+        disk.appended += works ? bytes : "";
+        return works;
+    }
+    void lock() override { disk.locked = true; }
+    bool tryLock() override { return disk.locked = true; }
+    void unlock() override { disk.locked = false; }
+    Disk& disk;
+};
+
+struct DiskScratch : platform::ScratchFile {
+    explicit DiskScratch(Disk& disk) : disk(disk) {}
+    bool write(const std::string& bytes) override {
+        bytes_ += disk.scratchWrites ? bytes : "";
+        return disk.scratchWrites;
+    }
+    bool rewind() override {
+        at_ = 0;
+        return true;
+    }
+    long read(char* buffer, std::size_t size) override {
+        std::size_t count = std::min(size, bytes_.size() - at_);
+        std::memcpy(buffer, bytes_.data() + at_, count);
+        at_ += count;
+        return disk.scratchReads ? static_cast<long>(count) : -1;
+    }
+    Disk& disk;
+    std::string bytes_;
+    std::size_t at_ = 0;
+};
+
+// A record reaches its file whole, under the lock, at its end when it can
+// wait anywhere else; the end says false when any of it was lost.
+TEST(Installer, RunRecordReportsEveryLoss) {
+    struct Case {
+        const char* what;
+        int lines;  // of 80 bytes; 20000 are past the 1 MiB held in memory
+        Disk disk;
+        bool early;  // appended before its end
+        bool whole;  // the end says it all got there
+    };
+    Disk failsFirst;
+    failsFirst.appendWorks = {false};
+    Disk noScratch;
+    noScratch.scratchOpens = false;
+    Disk noScratchFailsFirst = failsFirst;
+    noScratchFailsFirst.scratchOpens = false;
+    Disk scratchUnwritable;
+    scratchUnwritable.scratchWrites = false;
+    Disk scratchUnreadable;
+    scratchUnreadable.scratchReads = false;
+    const Case cases[] = {
+        {"short, in one piece", 10, Disk{}, false, true},
+        {"long, kept in the scratch file", 20000, Disk{}, false, true},
+        {"long, no scratch file", 20000, noScratch, true, true},
+        {"long, no scratch file, an append lost", 20000, noScratchFailsFirst, true, false},
+        {"long, scratch file unwritable", 20000, scratchUnwritable, true, true},
+        {"long, a piece from the scratch file lost", 20000, failsFirst, false, false},
+        {"long, scratch file unreadable", 20000, scratchUnreadable, false, false},
+    };
+    for (const Case& c : cases) {
+        Disk disk = c.disk;
+        std::ostringstream err;
+        RunRecord record(std::make_unique<DiskFile>(disk), err, [&disk] {
+            return disk.scratchOpens ? std::make_unique<DiskScratch>(disk) : nullptr;
+        });
+        std::ostream recorded(&record);
+        std::string body;
+        for (int i = 0; i < c.lines; ++i) {
+            std::string line = std::string(70, 'a') + " " + std::to_string(1000000 + i);
+            recorded << line << '\n';
+            body += line + "\r\n";
+        }
+        recorded.flush();
+        EXPECT_EQ(c.early, disk.appends > 0) << c.what;
+        EXPECT_EQ(c.whole, record.finish(0)) << c.what;
+        EXPECT_EQ(0, disk.unlockedAppends) << c.what;
+        if (c.whole) {
+            EXPECT_EQ(body, disk.appended.substr(0, body.size())) << c.what;
+            EXPECT_TRUE(std::regex_match(disk.appended.substr(body.size()),
+                                         std::regex("[-0-9: ]+ UTC exit code 0\r\n")))
+                << c.what;
+        }
+        if (c.lines < 20000) {
+            EXPECT_EQ(1, disk.appends) << c.what;
+        }
+    }
+}
+
 // Records past the 1 MiB held in memory, from two runs that finish at once:
 // each record's lines stand together, each once, in order.
 TEST(Installer, LongRecordsFromTwoRunsStayWhole) {
