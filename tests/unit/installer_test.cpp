@@ -570,6 +570,9 @@ TEST(Installer, WholeRunsEndWithTheSetupsOutcome) {
         {{"/TIMEOUT=1"}, "0", "", kExitFailure, "Setup did not finish within 1 s: " + setup + "\n"},
         // A run asked to keep a record keeps it, and succeeds.
         {{"/LOG=" + temp.path() + "/run.log"}, "0", "", kExitSuccess, ""},
+        // One whose record is lost at its end fails; a failed one says only why.
+        {{"/LOG=/dev/full"}, "0", "", kExitFailure, "Can not write log /dev/full\n"},
+        {{"/LOG=/dev/full"}, "3", "", kExitFailure, ""},
     };
     std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(temp.path());
