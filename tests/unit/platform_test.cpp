@@ -3,6 +3,7 @@
 #include "platform.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,7 +94,7 @@ TEST(Platform, StartedProgramsEndWithTheirOwnStatus) {
         // Its code once it has ended, not while it still runs.
         {"/bin/sh", "/bin/sh -c sleep\t0.3;exit\t3", true, 3, 60000},
         // Past its limit it runs on until it is ended, and then has no code.
-        {"/bin/sh", "/bin/sh -c sleep\t60", true, -1, 1, WaitResult::kTimedOut},
+        {"/bin/sh", "/bin/sh -c sleep\t60", true, -1, 1000, WaitResult::kTimedOut},
         {"/no/such/setup.exe", "/no/such/setup.exe /S ", false, 0},
         {"/tmp", "/tmp /S ", false, 0},
     };
@@ -101,6 +102,14 @@ TEST(Platform, StartedProgramsEndWithTheirOwnStatus) {
     const auto descriptors = openDescriptors();
     const pid_t self = getpid();
     TempDir temp;
+    // Waiting takes no processor: the waits last over a second here.
+    auto processorMicroseconds = [] {
+        struct rusage usage {};
+        getrusage(RUSAGE_SELF, &usage);
+        return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000L + usage.ru_utime.tv_usec +
+               usage.ru_stime.tv_usec;
+    };
+    long waiting = 0;
     for (const Case& c : cases) {
         std::string reason;
         std::unique_ptr<platform::ProcessTree> tree =
@@ -108,7 +117,9 @@ TEST(Platform, StartedProgramsEndWithTheirOwnStatus) {
         ASSERT_EQ(c.starts, tree != nullptr) << c.commandLine << ": " << reason;
         if (tree) {
             int status = 99;
+            long before = processorMicroseconds();
             EXPECT_EQ(c.result, tree->waitForExit(c.limit, status)) << c.commandLine;
+            waiting += processorMicroseconds() - before;
             if (c.result == WaitResult::kTimedOut) {
                 tree->end();
                 EXPECT_EQ(WaitResult::kFailed, tree->waitForExit(-1, status)) << "not reaped";
@@ -125,6 +136,7 @@ TEST(Platform, StartedProgramsEndWithTheirOwnStatus) {
         }
     }
     EXPECT_FALSE(std::filesystem::exists(temp.path() + "/copy"));
+    EXPECT_LT(waiting, 200000) << "microseconds of processor time";
     EXPECT_EQ(descriptors, openDescriptors());
 }
 
