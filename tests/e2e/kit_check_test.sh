@@ -62,22 +62,51 @@ MISTAKES
 
 # Installed beforehand (the broken installer refuses then): no verdict, exit 2.
 . "$(dirname "$0")/../../scripts/lib.sh"
-"$WINE" "$setup" /S "/D=C:\\qix-check-installed" </dev/null >/dev/null 2>&1
-output=$("$check" -c again "$program" "$setup")
-code=$?
-if [ $code -eq 2 ] && grep -q "^qix-check: cannot check .*: Broken;" <<<"$output"; then
-  echo "refused to judge: $(tail -n 1 <<<"$output")"
-else
-  echo "MISSED the product installed beforehand (exit $code)" >&2
-  printf '%s\n' "$output" >&2
+# A set-up or clean-up step that fails fails the test here, by name. A run
+# that ended 1, which neither the installer nor its uninstaller returns when
+# silent, is one Wine failed to start: it is repeated once.
+wine_step() {
+  local name=$1 code
+  shift
+  "$WINE" "$@" </dev/null >/dev/null 2>&1
+  code=$?
+  if [ $code -eq 1 ]; then
+    "$WINE" "$@" </dev/null >/dev/null 2>&1
+    code=$?
+  fi
+  [ $code -eq 0 ] || { echo "FAILED to $name (exit $code)" >&2; missed=1; }
+  return $code
+}
+# Gone only when reg says so: a reg that failed to start says nothing.
+key_gone() {
+  local said
+  said=$("$WINE" reg query "$1" </dev/null 2>&1)
+  [ $? -eq 1 ] && grep -q "Unable to find" <<<"$said"
+}
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Broken'
+if wine_step "install Broken beforehand" "$setup" /S "/D=C:\\qix-check-installed"; then
+  output=$("$check" -c again "$program" "$setup")
+  code=$?
+  if [ $code -eq 2 ] && grep -q "^qix-check: cannot check .*: Broken;" <<<"$output"; then
+    echo "refused to judge: $(tail -n 1 <<<"$output")"
+  else
+    echo "MISSED the product installed beforehand (exit $code)" >&2
+    printf '%s\n' "$output" >&2
+    missed=1
+  fi
+  # The uninstaller runs on from a copy of itself after it returns.
+  wine_step "start Broken's uninstaller" 'C:\qix-check-installed\Uninstall.exe' /S
+  for _ in $(seq 100); do
+    key_gone "$key" && break
+    sleep 0.2
+  done
+fi
+# The mistakes' prefix stays usable for the next run whatever happened.
+if ! key_gone "$key"; then
+  echo "FAILED: Broken's uninstaller left $key" >&2
+  "$WINE" reg delete "$key" /f </dev/null >/dev/null 2>&1
+  key_gone "$key" || echo "FAILED to delete $key" >&2
   missed=1
 fi
-"$WINE" 'C:\qix-check-installed\Uninstall.exe' /S </dev/null >/dev/null 2>&1
-key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Broken'
-for _ in $(seq 100); do
-  "$WINE" reg query "$key" </dev/null >/dev/null 2>&1 || break
-  sleep 0.2
-done
-"$WINE" reg delete "$key" /f </dev/null >/dev/null 2>&1
-rm -rf "$WINEPREFIX/drive_c/qix-check-installed"
+rm -rf "$WINEPREFIX/drive_c/qix-check-installed" || { echo "FAILED to remove C:\qix-check-installed" >&2; missed=1; }
 exit $missed
