@@ -242,8 +242,9 @@ class DeploymentSettings : public CmdExample {
 
     // A value of the uninstall key; empty when there is none.
     std::string registered(const std::string& name) const {
-        std::string out = withoutCarriageReturns(
-            bench.runInCmd(std::string("reg query ") + kUninstallKey + " /v " + name).out);
+        Outcome query = bench.runReg({"query", kUninstallKey, "/v", name});
+        EXPECT_TRUE(query.exitCode == 0 || regFoundNothing(query)) << describe(query);
+        std::string out = withoutCarriageReturns(query.out);
         std::size_t type = out.find("REG_SZ    ");
         return type == std::string::npos ? ""
                                          : out.substr(type + 10, out.find('\n', type) - type - 10);

@@ -85,6 +85,11 @@ class Bench {
     Outcome runInCmd(const std::string& commandLine,
                      const std::map<std::string, std::string>& environment = {}) const;
 
+    // Runs Wine's reg with `arguments`, each one argument, without cmd. A run
+    // that failed and said nothing of reg's own (reg failed to start) is
+    // repeated once.
+    Outcome runReg(const std::vector<std::string>& arguments) const;
+
     // Deletes a registry key under Wine (reg delete) and says whether it is
     // gone: true only when reg query says it cannot find it.
     bool removeRegistryKey(const std::string& key) const;
@@ -106,6 +111,9 @@ class Bench {
     Target target_;
     std::string dir_;
 };
+
+// Whether reg said that the key or value it was given is not there.
+bool regFoundNothing(const Outcome& outcome);
 
 // The seconds `work` took.
 double secondsOf(const std::function<void()>& work);

@@ -118,13 +118,9 @@ class Zev : public WindowsRunTest {
     Values entry() const {
         std::string file = linux("entry.reg");
         fs::remove(file);
-        Outcome exported = bench.runInCmd(std::string("reg export ") + kUninstallKey + " " +
-                                          bench.hostPath(file) + " /y");
+        Outcome exported = bench.runReg({"export", kUninstallKey, bench.hostPath(file), "/y"});
         if (exported.exitCode != 0) {
-            // No entry, which reg query must confirm: a reg that failed to
-            // start would otherwise pass for one.
-            EXPECT_NE(0, bench.runInCmd(std::string("reg query ") + kUninstallKey).exitCode)
-                << "reg export failed: " << describe(exported);
+            EXPECT_TRUE(regFoundNothing(exported)) << "reg export failed: " << describe(exported);
             return {};
         }
         return regValues(utf8FromUtf16le(readFile(file)));
@@ -155,14 +151,19 @@ class Zev : public WindowsRunTest {
     // What an installation, finished or not, may have left in the shared prefix.
     void removeTraces() const {
         EXPECT_TRUE(bench.removeRegistryKey(kUninstallKey)) << "clean-up: reg delete";
-        std::error_code error;
-        fs::remove(shortcut, error);
-        fs::remove_all(company, error);
+        // What is not there is no failure; what cannot be removed is.
+        auto remove = [](const std::string& path) {
+            std::error_code error;
+            fs::remove_all(path, error);
+            EXPECT_FALSE(error) << "clean-up: remove " << path << ": " << error.message();
+        };
+        remove(shortcut);
+        remove(company);
         for (const std::string& user : listDir(driveC() + "/users")) {
             std::string temp = driveC() + "/users/" + user + "/Temp";
             for (const std::string& name : listDir(temp)) {
                 if (name.rfind("~nsu", 0) == 0) {
-                    fs::remove_all(temp + "/" + name, error);
+                    remove(temp + "/" + name);
                 }
             }
         }
