@@ -581,6 +581,29 @@ TEST_F(Run, RecordNeverWaitsForAnotherRunsReader) {
     EXPECT_EQ(big.size() + big.size() / 100, body.size()) << "a record not whole";
 }
 
+// With no temporary folder for its scratch file, a record past the 1 MiB held
+// in memory goes to its file as it grows, under the file's lock each time,
+// and the run still ends, its record whole. Wine takes TEMP from cmd, not
+// from Linux.
+TEST_F(Run, RecordWithoutTemporaryFolderStaysWhole) {
+    std::string big;
+    while (big.size() < (3u << 20)) {
+        big += std::string(99, 'x') + "\n";
+    }
+    Outcome outcome = bench.runInCmd("set TEMP=" + win("none") + "&& set TMP=" + win("none") +
+                                         "&& " + bench.hostPath(bench.program()) + " " + setup +
+                                         " /D=" + win("app") + " /LOG=" + win("runs.log"),
+                                     withLog(big));
+    EXPECT_EQ(255, outcome.exitCode) << describe(outcome).substr(0, 300);
+    EXPECT_EQ(bench.lines(big).size(), outcome.err.size());
+    std::string runs = readFile(linux("runs.log"));
+    std::size_t first = runs.find("\r\n") + 2;
+    std::size_t last = runs.rfind("\r\n", runs.size() - 3) + 2;
+    EXPECT_NE(std::string::npos, runs.find(" UTC started: ")) << runs.substr(0, 200);
+    EXPECT_EQ(big.size() + big.size() / 100, last - first) << "a record not whole";
+    EXPECT_EQ(" UTC exit code -1\r\n", runs.substr(runs.find(" UTC", last))) << runs.substr(last);
+}
+
 // Ctrl+C ends the run at once with -1, also while another process holds the
 // record's lock; the record then gets no closing line.
 TEST_F(Run, InterruptNeverWaitsForTheRecordsLock) {
