@@ -18,3 +18,8 @@ int runExitCode(bool msiExitCodes, bool setupRan, int setupStatus, bool logLeft)
     }
     return kMsiFailure;
 }
+
+bool reportsInstalled(int exitCode) {
+    return exitCode == kExitSuccess || exitCode == kMsiRestartNeeded ||
+           exitCode == kMsiRestartStarted;
+}

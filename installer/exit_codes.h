@@ -19,3 +19,7 @@ int refusedExitCode(bool msiExitCodes);
 // The code of a run that got past the command line: whether the setup ran to
 // its end, its exit code, and whether anything stood at its log path after.
 int runExitCode(bool msiExitCodes, bool setupRan, int setupStatus, bool logLeft);
+
+// True for the codes that say the product was installed: 0, and the restart
+// codes that /EXITCODES=msi passes on.
+bool reportsInstalled(int exitCode);

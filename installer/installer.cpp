@@ -210,15 +210,25 @@ int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, s
     // cleaned up. Until it ends, a killed program takes the setup's whole
     // process tree with it; a normal end lets what the setup started on
     // purpose live on.
-    LogOutcome log = waitForSetupAndRelayLog(launch.logPath, recorded, timedOut.empty());
+    SetupEnd setupEnd = waitForSetupAndRelayLog(launch.logPath, recorded, timedOut.empty());
     launch.setup->release();
     if (!timedOut.empty()) {
         return end(failed, timedOut + ", exit code");
     }
     // A wait the system could not finish is no success.
     bool exited = waited == platform::WaitResult::kExited;
-    return end(runExitCode(options.msiExitCodes, exited, status, log != LogOutcome::kNoLog),
-               "exit code");
+    int exitCode = runExitCode(options.msiExitCodes, exited, status,
+                               setupEnd.log != LogOutcome::kNoLog);
+    // No import table shows what a wrapper starts: a directory that an ANSI
+    // reader would read as another counts as installed only when the marker
+    // reached the path given, which proves the setup read its command line
+    // as written.
+    if (reportsInstalled(exitCode) && !setupEnd.markerSeen &&
+        !namesPlainDirectory(options.directory, true)) {
+        recorded << "Setup did not confirm directory " << options.directory << std::endl;
+        return end(failed, "exit code");
+    }
+    return end(exitCode, "exit code");
 }
 
 LaunchResult launchSetup(const RunOptions& options, std::ostream& err) {
@@ -314,15 +324,19 @@ bool relayLog(platform::InputFile& log, std::ostream& err) {
     return atRealEnd && err.good();
 }
 
-LogOutcome waitForSetupAndRelayLog(std::string logPath, std::ostream& err, bool waitForMarker) {
+SetupEnd waitForSetupAndRelayLog(std::string logPath, std::ostream& err, bool waitForMarker) {
     const std::int64_t start = platform::monotonicMilliseconds();
     const std::string markerPath = logPath + ".ready";
+    SetupEnd end;
     if (waitForMarker) {
         // Watched from before the first look, so that a marker made between
         // a look and the pause after it ends the pause at once.
         std::unique_ptr<platform::DirectoryWatch> watch = platform::watchDirectoryOf(markerPath);
-        ::waitForMarker(markerPath, platform::monotonicMilliseconds,
-                        [&](unsigned milliseconds) { watch->waitForChange(milliseconds); });
+        end.markerSeen =
+            ::waitForMarker(markerPath, platform::monotonicMilliseconds,
+                            [&](unsigned milliseconds) { watch->waitForChange(milliseconds); });
+    } else {
+        end.markerSeen = pathExists(markerPath);
     }
     removeOnceFree(markerPath);
 
@@ -338,11 +352,13 @@ LogOutcome waitForSetupAndRelayLog(std::string logPath, std::ostream& err, bool 
     // Only nothing at the log path means the setup left no log; anything
     // there may hold its report of a failure.
     if (opened == platform::FileResult::kMissing) {
-        return LogOutcome::kNoLog;
+        end.log = LogOutcome::kNoLog;
+        return end;
     }
     if (opened != platform::FileResult::kDone) {
         err << "Can not read log " << logPath << std::endl;
-        return LogOutcome::kUnreadable;
+        end.log = LogOutcome::kUnreadable;
+        return end;
     }
     bool relayed = relayLog(*log, err);
     log.reset();
@@ -351,5 +367,6 @@ LogOutcome waitForSetupAndRelayLog(std::string logPath, std::ostream& err, bool 
     if (relayed) {
         removeOnceFree(logPath);
     }
-    return LogOutcome::kRelayed;
+    end.log = LogOutcome::kRelayed;
+    return end;
 }

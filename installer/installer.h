@@ -66,6 +66,13 @@ enum class LogOutcome {
     kUnreadable,  // something that could not be opened for reading
 };
 
+// How the setup's end looked: whether its completion marker appeared at the
+// path it was given, and what stood at its log path.
+struct SetupEnd {
+    bool markerSeen = false;
+    LogOutcome log = LogOutcome::kNoLog;
+};
+
 // Waits up to 10 s for the completion marker (log path + ".ready") and removes
 // it; then relays the log to `err` and removes it once it has been relayed in
 // full. A log that another process holds is tried again while the 10 s last.
@@ -73,5 +80,5 @@ enum class LogOutcome {
 // not read log <log path>") and stays.
 // Without `waitForMarker` (a setup that was ended) it looks for the marker
 // only once.
-LogOutcome waitForSetupAndRelayLog(std::string logPath, std::ostream& err,
+SetupEnd waitForSetupAndRelayLog(std::string logPath, std::ostream& err,
                                    bool waitForMarker = true);

@@ -172,12 +172,14 @@ class AppendFile {
     // Writes all of `bytes` at the file's end in one piece; false when they
     // did not all get there.
     virtual bool append(const std::string& bytes) = 0;
-    // Waits until no other process holds the file's lock, then holds it. The
-    // lock guards nothing by itself: holders agree to append only under it.
-    virtual void lock() = 0;
-    // Takes the lock only when nobody holds it; false when somebody does.
-    virtual bool tryLock() = 0;
+    // Takes the file's lock, waiting at most `milliseconds` while another
+    // process holds it; false when it is still held then. The lock guards
+    // nothing by itself: holders agree to append only under it.
+    virtual bool lock(unsigned milliseconds) = 0;
     virtual void unlock() = 0;
+    // True while the file opened is still the one at its path: not deleted,
+    // renamed or replaced since.
+    virtual bool stillAtPath() = 0;
 };
 
 // Opens a file for appending, creating it where it is missing. Null when it
@@ -186,7 +188,10 @@ class AppendFile {
 // path on Windows, one from '/' on POSIX), and when anything on the way is a
 // link: the path's final path must be the path itself, so that a link
 // planted where a privileged run appends never sends its text elsewhere. A
-// link to nothing is never followed to create its target.
+// link to nothing is never followed to create its target, and a file this
+// call created where it then refuses is removed again: a refusal leaves
+// nothing anywhere. Windows keeps the file from being deleted or renamed
+// while it is open.
 std::unique_ptr<AppendFile> openAppendFile(const std::string& path);
 
 // A file of the program's own in the system's temporary folder, for text too

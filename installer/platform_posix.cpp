@@ -110,21 +110,41 @@ bool writeAll(int file, const std::string& bytes) {
     return true;
 }
 
+// How often a held lock is tried again.
+const unsigned kLockPollMilliseconds = 20;
+
 class DescriptorAppend : public AppendFile {
   public:
-    explicit DescriptorAppend(int file) : file_(file) {}
+    DescriptorAppend(int file, std::string path) : file_(file), path_(std::move(path)) {}
     ~DescriptorAppend() override { close(file_); }
 
     bool append(const std::string& bytes) override { return writeAll(file_, bytes); }
-    void lock() override {
-        while (flock(file_, LOCK_EX) != 0 && errno == EINTR) {
+    bool lock(unsigned milliseconds) override {
+        const std::int64_t start = monotonicMilliseconds();
+        for (;;) {
+            int locked = flock(file_, LOCK_EX | LOCK_NB);
+            if (locked == 0) {
+                return true;
+            }
+            if (errno != EINTR) {
+                if (errno != EWOULDBLOCK || monotonicMilliseconds() - start >= milliseconds) {
+                    return false;
+                }
+                sleepMilliseconds(kLockPollMilliseconds);
+            }
         }
     }
-    bool tryLock() override { return flock(file_, LOCK_EX | LOCK_NB) == 0; }
     void unlock() override { flock(file_, LOCK_UN); }
+    bool stillAtPath() override {
+        struct stat opened;
+        struct stat named;
+        return fstat(file_, &opened) == 0 && lstat(path_.c_str(), &named) == 0 &&
+               opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+    }
 
   private:
     int file_;
+    std::string path_;
 };
 
 class DescriptorScratch : public ScratchFile {
@@ -356,16 +376,44 @@ std::unique_ptr<AppendFile> openAppendFile(const std::string& path) {
     if (path.empty() || path[0] != '/') {
         return nullptr;
     }
-    int file = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (file < 0) {
+    // A link in a folder on the way: the real path is another.
+    auto isItself = [](const std::string& name) {
+        char* real = realpath(name.c_str(), nullptr);
+        bool itself = real && name == real;
+        std::free(real);
+        return itself;
+    };
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW;
+        int file = open(path.c_str(), flags);
+        bool made = false;
+        if (file < 0 && errno == ENOENT) {
+            // Made only in a folder that is where its name says, so that a
+            // refusal leaves no new file behind a link.
+            std::string folder = path.substr(0, std::max<std::size_t>(path.rfind('/'), 1));
+            if (!isItself(folder)) {
+                return nullptr;
+            }
+            file = open(path.c_str(), flags | O_CREAT | O_EXCL, 0644);
+            made = file >= 0;
+            if (file < 0 && errno == EEXIST) {
+                continue;
+            }
+        }
+        if (file < 0) {
+            return nullptr;
+        }
+        auto append = std::make_unique<DescriptorAppend>(file, path);
+        if (isItself(path)) {
+            return append;
+        }
+        // The folder became a link in between: what was made there goes.
+        if (made) {
+            unlink(path.c_str());
+        }
         return nullptr;
     }
-    auto append = std::make_unique<DescriptorAppend>(file);
-    // A link in a folder on the way: the real path is another.
-    char* real = realpath(path.c_str(), nullptr);
-    bool itself = real && path == real;
-    std::free(real);
-    return itself ? std::move(append) : nullptr;
+    return nullptr;
 }
 
 std::unique_ptr<ScratchFile> openScratchFile() {

@@ -299,26 +299,56 @@ class NotificationWatch : public DirectoryWatch {
     ScopedHandle change_;
 };
 
+// How often a held lock is tried again.
+const DWORD kLockPollMilliseconds = 20;
+
+// The volume and index that name a file, whatever path it is reached by.
+bool identityOf(HANDLE file, BY_HANDLE_FILE_INFORMATION& information) {
+    return file && GetFileInformationByHandle(file, &information);
+}
+
+bool sameIdentity(const BY_HANDLE_FILE_INFORMATION& one, const BY_HANDLE_FILE_INFORMATION& two) {
+    return one.dwVolumeSerialNumber == two.dwVolumeSerialNumber &&
+           one.nFileIndexHigh == two.nFileIndexHigh && one.nFileIndexLow == two.nFileIndexLow;
+}
+
 class HandleAppend : public AppendFile {
   public:
-    explicit HandleAppend(ScopedHandle file) : file_(std::move(file)) {}
+    HandleAppend(ScopedHandle file, std::wstring path)
+        : file_(std::move(file)), path_(std::move(path)) {}
 
     // Opened for appending only: Windows puts each write at the end, whole.
     bool append(const std::string& bytes) override { return writeWhole(file_.get(), bytes); }
     // A byte far past any end stands for the whole file, so that readers of
-    // the file are never stopped by the lock.
-    void lock() override {
-        OVERLAPPED beyondEnd = farByte();
-        LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &beyondEnd);
-    }
-    bool tryLock() override {
-        OVERLAPPED beyondEnd = farByte();
-        return LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                          &beyondEnd);
+    // the file are never stopped by the lock. Tried at intervals rather than
+    // waited for, as a wait on the lock has no time limit.
+    bool lock(unsigned milliseconds) override {
+        const ULONGLONG start = GetTickCount64();
+        for (;;) {
+            OVERLAPPED beyondEnd = farByte();
+            if (LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
+                           0, &beyondEnd)) {
+                return true;
+            }
+            if (GetTickCount64() - start >= milliseconds) {
+                return false;
+            }
+            Sleep(kLockPollMilliseconds);
+        }
     }
     void unlock() override {
         OVERLAPPED beyondEnd = farByte();
         UnlockFileEx(file_.get(), 0, 1, 0, &beyondEnd);
+    }
+    bool stillAtPath() override {
+        ScopedHandle named(CreateFileW(path_.c_str(), FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                       nullptr));
+        BY_HANDLE_FILE_INFORMATION opened = {};
+        BY_HANDLE_FILE_INFORMATION there = {};
+        return identityOf(file_.get(), opened) && identityOf(named.get(), there) &&
+               sameIdentity(opened, there);
     }
 
   private:
@@ -329,6 +359,7 @@ class HandleAppend : public AppendFile {
     }
 
     ScopedHandle file_;
+    std::wstring path_;
 };
 
 class HandleScratch : public ScratchFile {
@@ -605,26 +636,44 @@ std::unique_ptr<AppendFile> openAppendFile(const std::string& path) {
         return nullptr;
     }
     // Opened where it stands, and made only as a new file: under Wine, opening
-    // a Unix link to nothing with OPEN_ALWAYS would create its target.
-    const DWORD access = FILE_APPEND_DATA | GENERIC_READ;
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        for (DWORD how : {OPEN_EXISTING, CREATE_NEW}) {
-            ScopedHandle file(CreateFileW(wide.c_str(), access, share, nullptr, how,
-                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                          nullptr));
-            if (file) {
-                if (isLink(file.get(), wide, true)) {
-                    return nullptr;
-                }
-                return std::make_unique<HandleAppend>(std::move(file));
-            }
-            DWORD error = GetLastError();
-            bool goOn =
-                how == OPEN_EXISTING ? error == ERROR_FILE_NOT_FOUND : error == ERROR_FILE_EXISTS;
-            if (!goOn) {
+    // a Unix link to nothing with OPEN_ALWAYS would create its target. Not
+    // shared for deletion, so that the record cannot be deleted or renamed
+    // away from under a run.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        ScopedHandle file(CreateFileW(wide.c_str(), FILE_APPEND_DATA | GENERIC_READ, share,
+                                      nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr));
+        if (file) {
+            if (isLink(file.get(), wide, true)) {
                 return nullptr;
             }
+            return std::make_unique<HandleAppend>(std::move(file), wide);
+        }
+        DWORD error = GetLastError();
+        // Another run that is making the file holds it for a moment.
+        if (error == ERROR_SHARING_VIOLATION) {
+            Sleep(10);
+            continue;
+        }
+        if (error != ERROR_FILE_NOT_FOUND) {
+            return nullptr;
+        }
+        // Made, judged where it landed, and removed through the handle that
+        // made it when it is refused: a refusal leaves nothing anywhere.
+        ScopedHandle made(CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES | DELETE,
+                                      share | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr));
+        if (!made && GetLastError() != ERROR_FILE_EXISTS) {
+            return nullptr;
+        }
+        if (made && isLink(made.get(), wide, true)) {
+            FILE_DISPOSITION_INFO disposition = {TRUE};
+            SetFileInformationByHandle(made.get(), FileDispositionInfo, &disposition,
+                                       sizeof(disposition));
+            return nullptr;
         }
     }
     return nullptr;

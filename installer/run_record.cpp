@@ -1,5 +1,6 @@
 #include "run_record.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace {
@@ -30,8 +31,8 @@ std::unique_ptr<RunRecord> RunRecord::open(const std::string& path,
         bool quote = argument.empty() || argument.find_first_of(" \t") != std::string::npos;
         line += quote ? " \"" + argument + "\"" : " " + argument;
     }
-    line += '\n';
-    record->keep(line.data(), line.size());
+    // Kept apart, so that it heads the record whatever is left out after it.
+    record->first_ = line + "\r\n";
     return record;
 }
 
@@ -49,10 +50,9 @@ bool RunRecord::finish(int exitCode, const std::string& how, bool wait) {
     std::string line = utcNow() + " " + how + " " + std::to_string(exitCode) + "\n";
     keepLocked(line.data(), line.size());
     // Held only while the record is copied: nothing this run waits for
-    // (its error stream, its setup) ever keeps other runs waiting.
-    if (wait) {
-        file_->lock();
-    } else if (!file_->tryLock()) {
+    // (its error stream, its setup) ever keeps other runs waiting, and a
+    // stranger holding it keeps this run waiting a bounded time only.
+    if (!file_->lock(wait ? kLockWaitMilliseconds : 0)) {
         return false;
     }
     bool written = appendAll();
@@ -96,33 +96,51 @@ void RunRecord::keepLocked(const char* bytes, std::size_t count) {
     if (held_.size() <= kRecordHeld) {
         return;
     }
-    if (!spilled_) {
+    // Whole lines move on; a line longer than what memory holds goes in
+    // pieces.
+    std::size_t lines = held_.rfind('\n');
+    lines = lines == std::string::npos ? held_.size() : lines + 1;
+    std::string part = held_.substr(0, lines);
+    held_.erase(0, lines);
+    if (!spilled_ && !scratchFailed_) {
         spilled_ = openScratch_();
+        scratchFailed_ = !spilled_;
     }
-    if (spilled_ && spilled_->write(held_)) {
-        held_.clear();
+    // Once a write failed, the scratch file's end is unknown: only what it
+    // surely holds is copied, and what follows is left out, so that no line
+    // is out of place or there twice.
+    if (!scratchFailed_ && !partLeftOut_ && spilled_->write(part)) {
+        spilledBytes_ += part.size();
         return;
     }
-    // No room for it anywhere but the record itself: appended now, so its
-    // lines may stand apart, but none is lost.
-    file_->lock();
-    written_ = file_->append(held_) && written_;
-    file_->unlock();
-    held_.clear();
+    scratchFailed_ = true;
+    partLeftOut_ = true;
+    linesLeftOut_ += static_cast<std::uint64_t>(std::count(part.begin(), part.end(), '\n'));
 }
 
 bool RunRecord::appendAll() {
-    if (spilled_) {
+    bool written = true;
+    std::string rest = first_;
+    if (spilledBytes_ > 0) {
+        written = file_->append(first_);
+        rest.clear();
         std::vector<char> piece(kRecordHeld);
-        written_ = spilled_->rewind() && written_;
-        long got;
-        while ((got = spilled_->read(piece.data(), piece.size())) > 0) {
-            written_ =
-                file_->append(std::string(piece.data(), static_cast<std::size_t>(got))) && written_;
+        std::uint64_t left = spilledBytes_;
+        written = spilled_->rewind() && written;
+        while (written && left > 0) {
+            std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(left, piece.size()));
+            long got = spilled_->read(piece.data(), size);
+            written = got > 0 &&
+                      file_->append(std::string(piece.data(), static_cast<std::size_t>(got)));
+            left -= written ? static_cast<std::uint64_t>(got) : 0;
         }
-        written_ = got == 0 && written_;
     }
-    written_ = file_->append(held_) && written_;
+    if (partLeftOut_) {
+        rest += "(" + std::to_string(linesLeftOut_) +
+               " lines left out here: they went to standard error only)\r\n";
+    }
+    rest += held_;
     held_.clear();
-    return written_;
+    written = file_->append(rest) && written;
+    return written && !partLeftOut_ && file_->stillAtPath();
 }

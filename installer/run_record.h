@@ -1,6 +1,7 @@
 // The run's record: what /LOG= keeps of a run.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -16,18 +17,27 @@
 // among them), a last line with the time and the exit code. Lines end in CR
 // LF. Runs appending to one file at once keep their records whole: a record
 // is appended in one piece at the end, under the file's lock, which a run
-// takes only then and holds only while it copies; past 1 MiB the record waits
-// in a scratch file of its own meanwhile.
+// takes only then, waits for at most kLockWaitMilliseconds, and holds only
+// while it copies; nothing reaches the file before, so a killed run leaves no
+// record. Past 1 MiB the record waits in a scratch file of its own. Where
+// neither memory nor a scratch file can hold a part, that part (whole lines)
+// is left out and one line in its place says how many lines went to `err`
+// only; the record is then not whole.
 class RunRecord : public std::streambuf {
   public:
+    // How long the end of a run waits for another process to let go of the
+    // file's lock: our own runs hold it only while they copy.
+    static const unsigned kLockWaitMilliseconds = 5000;
+
     // Null when the file cannot be opened for appending.
     static std::unique_ptr<RunRecord> open(const std::string& path,
                                            const std::vector<std::string>& arguments,
                                            std::ostream& err);
     // Ends the record with a line of the time, `how` and the exit code; false
-    // when not all of it got there. Only the first call writes. Without
-    // `wait`, as an interrupt ends the record from another thread, it writes
-    // only when neither the record nor the file's lock is busy at that moment.
+    // when not all of it got there, or the file is no longer at its path.
+    // Only the first call writes. Without `wait`, as an interrupt ends the
+    // record from another thread, it writes only when neither the record nor
+    // the file's lock is busy at that moment.
     bool finish(int exitCode, const std::string& how = "exit code", bool wait = true);
 
     // `openScratch` makes the scratch file a long record waits in.
@@ -49,9 +59,13 @@ class RunRecord : public std::streambuf {
     std::unique_ptr<platform::AppendFile> file_;
     ScratchOpener openScratch_;
     std::unique_ptr<platform::ScratchFile> spilled_;
+    std::uint64_t spilledBytes_ = 0;  // what the scratch file surely holds
+    bool scratchFailed_ = false;
+    std::uint64_t linesLeftOut_ = 0;
+    bool partLeftOut_ = false;
     std::ostream& err_;
     std::mutex mutex_;
+    std::string first_;
     std::string held_;
-    bool written_ = true;
     bool finished_ = false;
 };

@@ -97,7 +97,9 @@ TEST(Installer, RelaySamples) {
         std::string log = temp.file("install.log", c.log);
         temp.file("install.log.ready");
         std::ostringstream err;
-        EXPECT_EQ(LogOutcome::kRelayed, waitForSetupAndRelayLog(log, err));
+        SetupEnd end = waitForSetupAndRelayLog(log, err);
+        EXPECT_EQ(LogOutcome::kRelayed, end.log);
+        EXPECT_TRUE(end.markerSeen);
         EXPECT_EQ(c.relayed, err.str());
         EXPECT_EQ(!c.removed, std::filesystem::exists(log)) << c.relayed;
         EXPECT_FALSE(std::filesystem::exists(log + ".ready"));
@@ -260,7 +262,7 @@ TEST(Installer, LogThatCouldNotBeRelayedStays) {
         CountingBuffer buffer;
         buffer.failAfter = failAfter;
         std::ostream err(&buffer);
-        EXPECT_EQ(LogOutcome::kRelayed, waitForSetupAndRelayLog(log, err));
+        EXPECT_EQ(LogOutcome::kRelayed, waitForSetupAndRelayLog(log, err).log);
         EXPECT_TRUE(std::filesystem::exists(log)) << failAfter;
         EXPECT_FALSE(std::filesystem::exists(log + ".ready"));
     }
@@ -342,14 +344,15 @@ TEST(Installer, WhatStandsAtTheLogPathDecides) {
     TempDir temp;
     temp.file("install.log.ready");
     std::ostringstream err;
-    EXPECT_EQ(LogOutcome::kNoLog, waitForSetupAndRelayLog(temp.path() + "/install.log", err));
+    EXPECT_EQ(LogOutcome::kNoLog, waitForSetupAndRelayLog(temp.path() + "/install.log", err).log);
     EXPECT_EQ("", err.str());
     EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+    EXPECT_FALSE(waitForSetupAndRelayLog(temp.path() + "/install.log", err, false).markerSeen);
 
     std::string log = temp.path() + "/install.log";
     std::filesystem::create_directory(log);
     temp.file("install.log.ready");
-    EXPECT_EQ(LogOutcome::kUnreadable, waitForSetupAndRelayLog(log, err));
+    EXPECT_EQ(LogOutcome::kUnreadable, waitForSetupAndRelayLog(log, err).log);
     EXPECT_EQ("Can not read log " + log + "\n", err.str());
     EXPECT_TRUE(std::filesystem::is_directory(log));
     EXPECT_FALSE(std::filesystem::exists(log + ".ready"));
@@ -360,7 +363,7 @@ TEST(Installer, WhatStandsAtTheLogPathDecides) {
     std::filesystem::create_symlink(secret, log);
     std::filesystem::create_symlink(secret, log + ".ready");
     std::ostringstream linked;
-    EXPECT_EQ(LogOutcome::kUnreadable, waitForSetupAndRelayLog(log, linked));
+    EXPECT_EQ(LogOutcome::kUnreadable, waitForSetupAndRelayLog(log, linked).log);
     EXPECT_EQ("Can not read log " + log + "\n", linked.str());
     EXPECT_TRUE(std::filesystem::is_symlink(log));
     EXPECT_TRUE(std::filesystem::is_symlink(log + ".ready"));
@@ -686,8 +689,10 @@ TEST(Installer, RunRecordKeepsTheRunsLines) {
 struct Disk {
     bool firstAppendFails;
     bool scratchOpens;
-    bool scratchWrites;
+    int scratchWrites;  // writes that succeed; the next one stops half-way
     bool scratchReads;
+    bool lockFree = true;
+    bool stillAtPath = true;
     bool locked = false;
     int appends = 0;
     int unlockedAppends = 0;
@@ -702,17 +707,18 @@ struct DiskFile : platform::AppendFile {
         disk.appended += works ? bytes : "";
         return works;
     }
-    void lock() override { disk.locked = true; }
-    bool tryLock() override { return disk.locked = true; }
+    bool lock(unsigned) override { return disk.locked = disk.lockFree; }
     void unlock() override { disk.locked = false; }
+    bool stillAtPath() override { return disk.stillAtPath; }
     Disk& disk;
 };
 
 struct DiskScratch : platform::ScratchFile {
     explicit DiskScratch(Disk& disk) : disk(disk) {}
     bool write(const std::string& bytes) override {
-        bytes_ += disk.scratchWrites ? bytes : "";
-        return disk.scratchWrites;
+        bool works = disk.scratchWrites-- > 0;
+        bytes_ += works ? bytes : bytes.substr(0, bytes.size() / 2);
+        return works;
     }
     bool rewind() override {
         at_ = 0;
@@ -729,24 +735,29 @@ struct DiskScratch : platform::ScratchFile {
     std::size_t at_ = 0;
 };
 
-// A record reaches its file whole, under the lock, at its end when it can
-// wait anywhere else; the end says false when any of it was lost.
+// A record reaches its file only at its end, under the lock, in order and
+// each line once; what no place could hold is left out in one line that says
+// so, and the end says false when any of it was lost.
 TEST(Installer, RunRecordReportsEveryLoss) {
+    const int all = 1 << 30;
     struct Case {
         const char* what;
-        int lines;   // of 80 bytes; 20000 are past the 1 MiB held in memory
-        Disk disk;   // first append fails; scratch file opens, writes, reads
-        bool early;  // appended before its end
-        bool whole;  // the end says it all got there
+        int lines;         // of 80 bytes; 20000 are past the 1 MiB held in memory
+        Disk disk;         // first append fails; scratch file opens, writes, reads
+        bool whole;        // the end says it all got there
+        int keptUntilGap;  // the lines before the line that says what is left out; -1: none
     };
     const Case cases[] = {
-        {"short, in one piece", 10, {false, true, true, true}, false, true},
-        {"long, kept in the scratch file", 20000, {false, true, true, true}, false, true},
-        {"long, no scratch file", 20000, {false, false, true, true}, true, true},
-        {"long, no scratch file, an append lost", 20000, {true, false, true, true}, true, false},
-        {"long, scratch file unwritable", 20000, {false, true, false, true}, true, true},
-        {"long, a piece from the scratch file lost", 20000, {true, true, true, true}, false, false},
-        {"long, scratch file unreadable", 20000, {false, true, true, false}, false, false},
+        {"short, in one piece", 10, {false, true, all, true}, true, -1},
+        {"long, kept in the scratch file", 20000, {false, true, all, true}, true, -1},
+        {"long, no scratch file", 20000, {false, false, all, true}, false, 0},
+        {"long, scratch file unwritable", 20000, {false, true, 0, true}, false, 0},
+        // The first spill takes the whole lines held when 1 MiB is passed.
+        {"long, scratch file full half-way", 40000, {false, true, 1, true}, false, 13107},
+        {"long, a piece from the scratch file lost", 20000, {true, true, all, true}, false, -1},
+        {"long, scratch file unreadable", 20000, {false, true, all, false}, false, -1},
+        {"short, lock held by a stranger", 10, {false, true, all, true, false}, false, -1},
+        {"short, file deleted meanwhile", 10, {false, true, all, true, true, false}, false, -1},
     };
     for (const Case& c : cases) {
         Disk disk = c.disk;
@@ -755,22 +766,44 @@ TEST(Installer, RunRecordReportsEveryLoss) {
             return disk.scratchOpens ? std::make_unique<DiskScratch>(disk) : nullptr;
         });
         std::ostream recorded(&record);
-        std::string body;
+        std::vector<std::string> lines;
         for (int i = 0; i < c.lines; ++i) {
-            std::string line = std::string(70, 'a') + " " + std::to_string(1000000 + i);
-            recorded << line << '\n';
-            body += line + "\r\n";
+            lines.push_back(std::string(70, 'a') + " " + std::to_string(1000000 + i) + "\r\n");
+            recorded << lines.back().substr(0, 78) << '\n';
         }
         recorded.flush();
-        EXPECT_EQ(c.early, disk.appends > 0) << c.what;
+        EXPECT_EQ(0, disk.appends) << c.what << ": nothing before the end";
         EXPECT_EQ(c.whole, record.finish(0)) << c.what;
         EXPECT_EQ(0, disk.unlockedAppends) << c.what;
-        if (c.whole) {
-            EXPECT_EQ(body, disk.appended.substr(0, body.size())) << c.what;
-            EXPECT_TRUE(std::regex_match(disk.appended.substr(body.size()),
-                                         std::regex("[-0-9: ]+ UTC exit code 0\r\n")))
-                << c.what;
+        if (!disk.lockFree || c.disk.firstAppendFails || !c.disk.scratchReads) {
+            continue;
         }
+        // Every line kept stands in order, once; the left-out ones are a
+        // single run of lines, named by one line in their place.
+        std::istringstream text(disk.appended);
+        std::string line;
+        std::size_t next = 0;
+        int gaps = 0;
+        while (std::getline(text, line) && next <= lines.size()) {
+            line += '\n';
+            if (line[0] == '(' &&
+                line.find(" lines left out here: they went to standard error only)\r\n") !=
+                    std::string::npos) {
+                std::size_t missing = std::stoul(line.substr(1));
+                EXPECT_EQ(c.keptUntilGap, static_cast<int>(next)) << c.what;
+                next += missing;
+                ++gaps;
+            } else if (next < lines.size()) {
+                ASSERT_EQ(lines[next], line) << c.what;
+                ++next;
+            } else {
+                EXPECT_TRUE(std::regex_match(line, std::regex("[-0-9: ]+ UTC exit code 0\r\n")))
+                    << c.what << ": " << line;
+                ++next;
+            }
+        }
+        EXPECT_EQ(lines.size() + 1, next) << c.what;
+        EXPECT_EQ(c.keptUntilGap < 0 ? 0 : 1, gaps) << c.what;
         if (c.lines < 20000) {
             EXPECT_EQ(1, disk.appends) << c.what;
         }

@@ -75,6 +75,29 @@ TEST(Platform, DescriptorZeroServesAsAnyOther) {
     EXPECT_EQ(6, got);
 }
 
+// A record's file: its lock waits a bounded time for another holder; it
+// tells when it is no longer at its path; and a path through a linked folder
+// is refused without a file made where the link points.
+TEST(Platform, RecordFileLocksBoundedAndKnowsItsPath) {
+    TempDir temp;
+    std::string path = temp.path() + "/r";
+    std::unique_ptr<platform::AppendFile> first = platform::openAppendFile(path);
+    std::unique_ptr<platform::AppendFile> second = platform::openAppendFile(path);
+    ASSERT_TRUE(first && second);
+    EXPECT_TRUE(first->lock(0));
+    EXPECT_FALSE(second->lock(50)) << "held by the first";
+    first->unlock();
+    EXPECT_TRUE(second->lock(0));
+    EXPECT_TRUE(second->stillAtPath());
+    std::filesystem::remove(path);
+    EXPECT_FALSE(second->stillAtPath());
+
+    std::filesystem::create_directory(temp.path() + "/target");
+    std::filesystem::create_directory_symlink(temp.path() + "/target", temp.path() + "/ldir");
+    EXPECT_EQ(nullptr, platform::openAppendFile(temp.path() + "/ldir/rec.txt"));
+    EXPECT_TRUE(std::filesystem::is_empty(temp.path() + "/target"));
+}
+
 // The started program's own exit code; a program killed by a signal has
 // none and counts as a failure; one that cannot start says why.
 TEST(Platform, StartedProgramsEndWithTheirOwnStatus) {
