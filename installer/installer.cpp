@@ -217,8 +217,8 @@ int runInstaller(const std::vector<std::string>& arguments, std::ostream& out, s
     }
     // A wait the system could not finish is no success.
     bool exited = waited == platform::WaitResult::kExited;
-    int exitCode = runExitCode(options.msiExitCodes, exited, status,
-                               setupEnd.log != LogOutcome::kNoLog);
+    int exitCode =
+        runExitCode(options.msiExitCodes, exited, status, setupEnd.log != LogOutcome::kNoLog);
     // No import table shows what a wrapper starts: a directory that an ANSI
     // reader would read as another counts as installed only when the marker
     // reached the path given, which proves the setup read its command line

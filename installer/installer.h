@@ -80,5 +80,4 @@ struct SetupEnd {
 // not read log <log path>") and stays.
 // Without `waitForMarker` (a setup that was ended) it looks for the marker
 // only once.
-SetupEnd waitForSetupAndRelayLog(std::string logPath, std::ostream& err,
-                                   bool waitForMarker = true);
+SetupEnd waitForSetupAndRelayLog(std::string logPath, std::ostream& err, bool waitForMarker = true);

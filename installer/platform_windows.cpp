@@ -641,10 +641,9 @@ std::unique_ptr<AppendFile> openAppendFile(const std::string& path) {
     // away from under a run.
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     for (int attempt = 0; attempt < 50; ++attempt) {
-        ScopedHandle file(CreateFileW(wide.c_str(), FILE_APPEND_DATA | GENERIC_READ, share,
-                                      nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                      nullptr));
+        ScopedHandle file(CreateFileW(
+            wide.c_str(), FILE_APPEND_DATA | GENERIC_READ, share, nullptr, OPEN_EXISTING,
+            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (file) {
             if (isLink(file.get(), wide, true)) {
                 return nullptr;
@@ -662,10 +661,9 @@ std::unique_ptr<AppendFile> openAppendFile(const std::string& path) {
         }
         // Made, judged where it landed, and removed through the handle that
         // made it when it is refused: a refusal leaves nothing anywhere.
-        ScopedHandle made(CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES | DELETE,
-                                      share | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                      nullptr));
+        ScopedHandle made(CreateFileW(
+            wide.c_str(), FILE_READ_ATTRIBUTES | DELETE, share | FILE_SHARE_DELETE, nullptr,
+            CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!made && GetLastError() != ERROR_FILE_EXISTS) {
             return nullptr;
         }

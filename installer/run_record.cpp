@@ -128,16 +128,17 @@ bool RunRecord::appendAll() {
         std::uint64_t left = spilledBytes_;
         written = spilled_->rewind() && written;
         while (written && left > 0) {
-            std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(left, piece.size()));
+            std::size_t size =
+                static_cast<std::size_t>(std::min<std::uint64_t>(left, piece.size()));
             long got = spilled_->read(piece.data(), size);
-            written = got > 0 &&
-                      file_->append(std::string(piece.data(), static_cast<std::size_t>(got)));
+            written =
+                got > 0 && file_->append(std::string(piece.data(), static_cast<std::size_t>(got)));
             left -= written ? static_cast<std::uint64_t>(got) : 0;
         }
     }
     if (partLeftOut_) {
         rest += "(" + std::to_string(linesLeftOut_) +
-               " lines left out here: they went to standard error only)\r\n";
+                " lines left out here: they went to standard error only)\r\n";
     }
     rest += held_;
     held_.clear();
