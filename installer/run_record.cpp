@@ -5,8 +5,10 @@
 
 namespace {
 
-// The most of a run's record held in memory before it goes to a scratch file.
+// The most of a run's record held in memory before it goes to a scratch file,
+// and without one.
 const std::size_t kRecordHeld = 1 << 20;
+const std::size_t kRecordHeldWithoutScratch = 4 << 20;
 
 std::string utcNow() {
     std::time_t now = std::time(nullptr);
@@ -47,8 +49,7 @@ bool RunRecord::finish(int exitCode, const std::string& how, bool wait) {
         return false;
     }
     finished_ = true;
-    std::string line = utcNow() + " " + how + " " + std::to_string(exitCode) + "\n";
-    keepLocked(line.data(), line.size());
+    last_ = utcNow() + " " + how + " " + std::to_string(exitCode) + "\r\n";
     // Held only while the record is copied: nothing this run waits for
     // (its error stream, its setup) ever keeps other runs waiting, and a
     // stranger holding it keeps this run waiting a bounded time only.
@@ -87,35 +88,46 @@ void RunRecord::keep(const char* bytes, std::size_t count) {
 }
 
 void RunRecord::keepLocked(const char* bytes, std::size_t count) {
+    if (partLeftOut_) {
+        linesLeftOut_ += static_cast<std::uint64_t>(std::count(bytes, bytes + count, '\n'));
+        return;
+    }
     for (std::size_t i = 0; i < count; ++i) {
         if (bytes[i] == '\n') {
             held_ += '\r';
         }
         held_ += bytes[i];
     }
-    if (held_.size() <= kRecordHeld) {
+    if (held_.size() <= (scratchFailed_ ? kRecordHeldWithoutScratch : kRecordHeld)) {
+        return;
+    }
+    if (scratchFailed_) {
+        // Memory is full too: the lines from here to the end are left out, and
+        // the record says so in their place.
+        std::size_t kept = held_.rfind('\n', kRecordHeldWithoutScratch - 1);
+        kept = kept == std::string::npos ? 0 : kept + 1;
+        linesLeftOut_ =
+            static_cast<std::uint64_t>(std::count(held_.begin() + kept, held_.end(), '\n'));
+        held_.resize(kept);
+        partLeftOut_ = true;
         return;
     }
     // Whole lines move on; a line longer than what memory holds goes in
     // pieces.
     std::size_t lines = held_.rfind('\n');
     lines = lines == std::string::npos ? held_.size() : lines + 1;
-    std::string part = held_.substr(0, lines);
-    held_.erase(0, lines);
-    if (!spilled_ && !scratchFailed_) {
+    if (!spilled_) {
         spilled_ = openScratch_();
-        scratchFailed_ = !spilled_;
     }
-    // Once a write failed, the scratch file's end is unknown: only what it
-    // surely holds is copied, and what follows is left out, so that no line
-    // is out of place or there twice.
-    if (!scratchFailed_ && !partLeftOut_ && spilled_->write(part)) {
-        spilledBytes_ += part.size();
+    if (spilled_ && spilled_->write(held_.substr(0, lines))) {
+        spilledBytes_ += lines;
+        held_.erase(0, lines);
         return;
     }
+    // No scratch file, or one that is full: after what it surely holds, the
+    // record waits in memory, so that no line is out of place or there twice.
     scratchFailed_ = true;
-    partLeftOut_ = true;
-    linesLeftOut_ += static_cast<std::uint64_t>(std::count(part.begin(), part.end(), '\n'));
+    held_.reserve(kRecordHeldWithoutScratch + kRecordHeld);
 }
 
 bool RunRecord::appendAll() {
@@ -136,12 +148,13 @@ bool RunRecord::appendAll() {
             left -= written ? static_cast<std::uint64_t>(got) : 0;
         }
     }
+    rest += held_;
+    held_.clear();
     if (partLeftOut_) {
         rest += "(" + std::to_string(linesLeftOut_) +
                 " lines left out here: they went to standard error only)\r\n";
     }
-    rest += held_;
-    held_.clear();
+    rest += last_;
     written = file_->append(rest) && written;
     return written && !partLeftOut_ && file_->stillAtPath();
 }

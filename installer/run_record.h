@@ -19,9 +19,9 @@
 // is appended in one piece at the end, under the file's lock, which a run
 // takes only then, waits for at most kLockWaitMilliseconds, and holds only
 // while it copies; nothing reaches the file before, so a killed run leaves no
-// record. Past 1 MiB the record waits in a scratch file of its own. Where
-// neither memory nor a scratch file can hold a part, that part (whole lines)
-// is left out and one line in its place says how many lines went to `err`
+// record. Past 1 MiB the record waits in a scratch file of its own; without
+// one (or after a write to it failed), in memory up to 4 MiB. The lines past
+// that are left out, and one line in their place says how many went to `err`
 // only; the record is then not whole.
 class RunRecord : public std::streambuf {
   public:
@@ -60,12 +60,13 @@ class RunRecord : public std::streambuf {
     ScratchOpener openScratch_;
     std::unique_ptr<platform::ScratchFile> spilled_;
     std::uint64_t spilledBytes_ = 0;  // what the scratch file surely holds
-    bool scratchFailed_ = false;
+    bool scratchFailed_ = false;      // what follows waits in memory
     std::uint64_t linesLeftOut_ = 0;
     bool partLeftOut_ = false;
     std::ostream& err_;
     std::mutex mutex_;
     std::string first_;
     std::string held_;
+    std::string last_;
     bool finished_ = false;
 };

@@ -750,10 +750,16 @@ TEST(Installer, RunRecordReportsEveryLoss) {
     const Case cases[] = {
         {"short, in one piece", 10, {false, true, all, true}, true, -1},
         {"long, kept in the scratch file", 20000, {false, true, all, true}, true, -1},
-        {"long, no scratch file", 20000, {false, false, all, true}, false, 0},
-        {"long, scratch file unwritable", 20000, {false, true, 0, true}, false, 0},
-        // The first spill takes the whole lines held when 1 MiB is passed.
-        {"long, scratch file full half-way", 40000, {false, true, 1, true}, false, 13107},
+        {"long, no scratch file: in memory", 20000, {false, false, all, true}, true, -1},
+        {"long, scratch file unwritable", 20000, {false, true, 0, true}, true, -1},
+        // Past the 4 MiB of memory, 52428 lines of 80 bytes.
+        {"past memory, no scratch file", 60000, {false, false, all, true}, false, 52428},
+        // The scratch file keeps the whole lines of the first MiB.
+        {"past memory, scratch file full half-way",
+         80000,
+         {false, true, 1, true},
+         false,
+         13107 + 52428},
         {"long, a piece from the scratch file lost", 20000, {true, true, all, true}, false, -1},
         {"long, scratch file unreadable", 20000, {false, true, all, false}, false, -1},
         {"short, lock held by a stranger", 10, {false, true, all, true, false}, false, -1},
