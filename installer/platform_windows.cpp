@@ -714,13 +714,11 @@ bool sameFile(const std::string& first, const std::string& second) {
                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                             nullptr));
-        if (!file || !GetFileInformationByHandle(file.get(), &information[i])) {
+        if (!identityOf(file.get(), information[i])) {
             return false;
         }
     }
-    return information[0].dwVolumeSerialNumber == information[1].dwVolumeSerialNumber &&
-           information[0].nFileIndexHigh == information[1].nFileIndexHigh &&
-           information[0].nFileIndexLow == information[1].nFileIndexLow;
+    return sameIdentity(information[0], information[1]);
 }
 
 FileResult removeFile(const std::string& path) {
