@@ -84,9 +84,10 @@ class ProcessTree {
 std::unique_ptr<ProcessTree> startProcess(const std::string& program,
                                           const std::string& commandLine, std::string& error);
 
-// True when the program file reads its command line through the system's
-// ANSI code page as far as its imports show (see program_image.h); false for
-// one that reads it in UTF-16, and where no code page stands between
+// True when the program file's imports show that it reads its command line
+// through the system's ANSI code page alone (see program_image.h), and for a
+// file that cannot be opened, which cannot start either; false when they show
+// anything else or cannot be read, and where no code page stands between
 // (POSIX).
 bool readsAnsiCommandLine(const std::string& program);
 

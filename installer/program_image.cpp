@@ -1,16 +1,22 @@
 #include "program_image.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
+#include <string_view>
 #include <vector>
 
 namespace {
 
 // Bounds for files made to look endless: no real program comes near them.
+const std::size_t kBlock = 64 * 1024;
+const std::size_t kMostBlocks = 64;
+const std::size_t kMostSections = 96;
 const std::size_t kMostDescriptors = 1024;
 const std::size_t kMostImportsPerLibrary = 16384;
-const std::size_t kLongestName = 256;
-const std::size_t kThunkBlock = 512;
+const std::size_t kMostImports = 65536;
+// Longer than any reader's name with its terminating zero.
+const std::size_t kLongestName = 64;
 
 std::uint64_t little(const std::string& bytes, std::size_t at, std::size_t size) {
     std::uint64_t value = 0;
@@ -20,23 +26,69 @@ std::uint64_t little(const std::string& bytes, std::size_t at, std::size_t size)
     return value;
 }
 
+// The file read in blocks, each at most once and kMostBlocks in all, so that
+// no layout of the file makes it read again what it has read.
+class FileBytes {
+  public:
+    explicit FileBytes(const ReadAt& read) : read_(read) {}
+
+    // Up to `size` bytes from `at`: fewer at the file's end, or where the
+    // blocks run out, which overrun() then tells.
+    std::string get(std::uint64_t at, std::size_t size) {
+        std::string bytes;
+        while (bytes.size() < size) {
+            const std::string* block = blockAt(at / kBlock);
+            std::size_t inBlock = static_cast<std::size_t>(at % kBlock);
+            if (!block || block->size() <= inBlock) {
+                break;
+            }
+            std::size_t taken = std::min(size - bytes.size(), block->size() - inBlock);
+            bytes.append(*block, inBlock, taken);
+            at += taken;
+            if (block->size() < kBlock) {
+                break;
+            }
+        }
+        return bytes;
+    }
+
+    bool overrun() const { return overrun_; }
+
+  private:
+    const std::string* blockAt(std::uint64_t index) {
+        auto found = blocks_.find(index);
+        if (found != blocks_.end()) {
+            return &found->second;
+        }
+        if (blocks_.size() == kMostBlocks) {
+            overrun_ = true;
+            return nullptr;
+        }
+        return &(blocks_[index] = read_(index * kBlock, kBlock));
+    }
+
+    const ReadAt& read_;
+    std::map<std::uint64_t, std::string> blocks_;
+    bool overrun_ = false;
+};
+
 struct Section {
     std::uint32_t address;
     std::uint32_t rawSize;
     std::uint32_t rawOffset;
 };
 
-const std::set<std::string> kWideReaders{
+const std::set<std::string_view> kWideReaders{
     "GetCommandLineW", "__wgetmainargs", "_get_wide_winmain_command_line",
     "__p___wargv",     "__p__wcmdln",    "_wcmdln"};
-const std::set<std::string> kNarrowReaders{
+const std::set<std::string_view> kNarrowReaders{
     "GetCommandLineA", "__getmainargs", "_get_narrow_winmain_command_line",
     "__p___argv",      "__p__acmdln",   "_acmdln"};
 
 class ImportReader {
   public:
-    ImportReader(const ReadAt& read, std::vector<Section> sections, bool wide)
-        : read_(read), sections_(std::move(sections)), entrySize_(wide ? 8 : 4) {}
+    ImportReader(FileBytes& bytes, std::vector<Section> sections, bool wide)
+        : bytes_(bytes), sections_(std::move(sections)), entrySize_(wide ? 8 : 4) {}
 
     // False when the imports could not be read to their end.
     bool readAll(std::uint32_t directory) {
@@ -45,16 +97,18 @@ class ImportReader {
             return false;
         }
         for (std::size_t i = 0; i < kMostDescriptors; ++i) {
-            std::string descriptor = read_(at + 20 * i, 20);
+            std::string descriptor = bytes_.get(at + 20 * i, 20);
             if (descriptor.size() < 20) {
                 return false;
             }
             if (descriptor == std::string(20, '\0')) {
-                return true;
+                return !bytes_.overrun();
             }
             std::uint32_t lookup = static_cast<std::uint32_t>(little(descriptor, 0, 4));
             std::uint32_t bound = static_cast<std::uint32_t>(little(descriptor, 16, 4));
-            if (!readNames(lookup != 0 ? lookup : bound)) {
+            // Libraries may share a table: its names are known once read.
+            std::uint32_t table = lookup != 0 ? lookup : bound;
+            if (tablesRead_.insert(table).second && !readNames(table)) {
                 return false;
             }
         }
@@ -81,16 +135,15 @@ class ImportReader {
         if (!fileOffset(thunks, at)) {
             return false;
         }
-        std::string block;
         for (std::size_t i = 0; i < kMostImportsPerLibrary; ++i) {
-            std::size_t inBlock = (i * entrySize_) % kThunkBlock;
-            if (inBlock == 0) {
-                block = read_(at + i * entrySize_, kThunkBlock);
-            }
-            if (block.size() < inBlock + entrySize_) {
+            if (++importsSeen_ > kMostImports) {
                 return false;
             }
-            std::uint64_t entry = little(block, inBlock, entrySize_);
+            std::string thunk = bytes_.get(at + i * entrySize_, entrySize_);
+            if (thunk.size() < entrySize_) {
+                return false;
+            }
+            std::uint64_t entry = little(thunk, 0, entrySize_);
             if (entry == 0) {
                 return true;
             }
@@ -103,29 +156,32 @@ class ImportReader {
             if (!fileOffset(static_cast<std::uint32_t>(entry & 0x7FFFFFFF) + 2, nameAt)) {
                 return false;
             }
-            std::string name = read_(nameAt, kLongestName);
-            name.resize(std::min(name.size(), name.find('\0')));
+            std::string text = bytes_.get(nameAt, kLongestName);
+            std::string_view name(text.data(), std::min(text.size(), text.find('\0')));
             wide = wide || kWideReaders.count(name) > 0;
             narrow = narrow || kNarrowReaders.count(name) > 0;
         }
         return false;
     }
 
-    const ReadAt& read_;
+    FileBytes& bytes_;
     std::vector<Section> sections_;
     std::size_t entrySize_;
+    std::set<std::uint32_t> tablesRead_;
+    std::size_t importsSeen_ = 0;
 };
 
 }  // namespace
 
 ProgramImage inspectProgramImage(const ReadAt& read) {
     ProgramImage image;
-    std::string dos = read(0, 64);
+    FileBytes bytes(read);
+    std::string dos = bytes.get(0, 64);
     if (dos.size() < 64 || dos.compare(0, 2, "MZ") != 0) {
         return image;
     }
     std::uint64_t peAt = little(dos, 0x3C, 4);
-    std::string header = read(peAt, 24);
+    std::string header = bytes.get(peAt, 24);
     if (header.size() < 24 || header.compare(0, 4, std::string("PE\0\0", 4)) != 0) {
         return image;
     }
@@ -139,8 +195,8 @@ ProgramImage inspectProgramImage(const ReadAt& read) {
 
     std::size_t sectionCount = static_cast<std::size_t>(little(header, 6, 2));
     std::size_t optionalSize = static_cast<std::size_t>(little(header, 20, 2));
-    std::string optional = read(peAt + 24, optionalSize);
-    if (optional.size() < optionalSize || optionalSize < 2) {
+    std::string optional = bytes.get(peAt + 24, optionalSize);
+    if (optional.size() < optionalSize || optionalSize < 2 || sectionCount > kMostSections) {
         return image;
     }
     std::uint64_t magic = little(optional, 0, 2);
@@ -151,7 +207,7 @@ ProgramImage inspectProgramImage(const ReadAt& read) {
         return image;
     }
     std::uint32_t imports = static_cast<std::uint32_t>(little(optional, directories + 8, 4));
-    std::string table = read(peAt + 24 + optionalSize, sectionCount * 40);
+    std::string table = bytes.get(peAt + 24 + optionalSize, sectionCount * 40);
     if (table.size() < sectionCount * 40) {
         return image;
     }
@@ -162,9 +218,7 @@ ProgramImage inspectProgramImage(const ReadAt& read) {
                             static_cast<std::uint32_t>(little(table, at + 16, 4)),
                             static_cast<std::uint32_t>(little(table, at + 20, 4))});
     }
-    ImportReader reader(read, std::move(sections), magic == 0x20B);
-    if (reader.readAll(imports)) {
-        image.readsAnsiCommandLine = !reader.wide || reader.narrow;
-    }
+    ImportReader reader(bytes, std::move(sections), magic == 0x20B);
+    image.readsAnsiCommandLine = reader.readAll(imports) && reader.narrow && !reader.wide;
     return image;
 }

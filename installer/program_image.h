@@ -10,13 +10,22 @@
 //   script, a text, an empty file, a DLL, a truncated header) is no program.
 // - Its imports are the names in the optional header's import directory
 //   (PE32 or PE32+), each relative address found in the file through the
-//   section table; imports by ordinal have no name.
-// - It reads its command line in UTF-16 when it imports a wide reader of it
-//   (GetCommandLineW, __wgetmainargs, _get_wide_winmain_command_line,
-//   __p___wargv, __p__wcmdln, _wcmdln) and no narrow one (GetCommandLineA,
-//   __getmainargs, _get_narrow_winmain_command_line, __p___argv,
-//   __p__acmdln, _acmdln). Anything else, imports that cannot be read
-//   included, counts as ANSI: a setup is taken for Unicode only on evidence.
+//   section table (96 sections at most, as the Windows loader allows);
+//   imports by ordinal have no name.
+// - The reading is bounded, whatever the file holds: the file is read in
+//   blocks of 64 KiB, each at most once, 64 blocks (4 MiB) at most; at most
+//   1,024 import descriptors, 16,384 entries in one lookup table and 65,536
+//   in all; a lookup table that several descriptors name is read once; a
+//   name counts up to its 64th byte. Imports past a bound are imports that
+//   cannot be read.
+// - It reads its command line through the ANSI code page only when its
+//   imports leave no doubt: read to their end, they hold a narrow reader of
+//   it (GetCommandLineA, __getmainargs, _get_narrow_winmain_command_line,
+//   __p___argv, __p__acmdln, _acmdln) and no wide one (GetCommandLineW,
+//   __wgetmainargs, _get_wide_winmain_command_line, __p___wargv,
+//   __p__wcmdln, _wcmdln). Both kinds (every MinGW main program imports
+//   __getmainargs, whatever it reads), neither, or imports that cannot be
+//   read say nothing: such a setup is not taken for ANSI here.
 #pragma once
 
 #include <cstddef>
@@ -30,7 +39,7 @@ using ReadAt = std::function<std::string(std::uint64_t offset, std::size_t size)
 
 struct ProgramImage {
     bool isProgram = false;
-    bool readsAnsiCommandLine = true;
+    bool readsAnsiCommandLine = false;
 };
 
 ProgramImage inspectProgramImage(const ReadAt& read);

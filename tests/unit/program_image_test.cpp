@@ -53,14 +53,25 @@ std::string image(std::uint16_t machine, std::uint16_t characteristics, bool plu
     return bytes;
 }
 
-ReadAt from(const std::string& bytes) {
-    return [bytes](std::uint64_t offset, std::size_t size) {
-        return offset < bytes.size() ? bytes.substr(offset, size) : std::string();
-    };
+// `bytes` with its import directory moved past its end: one descriptor for
+// each offset of `tables`, naming the lookup table of image() that many bytes in.
+std::string withDescriptors(std::string bytes, const std::vector<std::size_t>& tables) {
+    std::size_t directory = bytes.size();
+    bytes.resize(directory + (tables.size() + 1) * 20, '\0');
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+        put(bytes, directory + 20 * i, 0x1040 + tables[i], 4);
+    }
+    put(bytes, 0x58 + 112 + 8, directory - 0x200 + 0x1000, 4);
+    std::size_t section = 0x58 + 112 + 16 * 8;
+    put(bytes, section + 8, bytes.size() - 0x200, 4);
+    put(bytes, section + 16, bytes.size() - 0x200, 4);
+    return bytes;
 }
 
-// Only a Windows program for a machine Windows runs is started; only one that
-// shows it reads its command line in UTF-16 gets names its code page lacks.
+// Only a Windows program for a machine Windows runs is started; only one whose
+// imports show it reads its command line in the ANSI code page alone has names
+// its code page lacks refused up front. Files made to be slow to read are read
+// in a few large pieces, each byte at most once.
 TEST(ProgramImage, Samples) {
     const std::uint16_t exe = 0x0102;
     std::string x64 = image(0x8664, exe, true, {"Sleep", "GetCommandLineW"});
@@ -79,36 +90,62 @@ TEST(ProgramImage, Samples) {
     std::string boundOnly = x64;
     put(boundOnly, 0x200, 0, 4);
     put(boundOnly, 0x210, 0x1040, 4);
-    // The lookup table is read in blocks of 512 bytes: 64 entries of x64.
+    // A reader after 64 other imports: 512 bytes of x64 entries.
     std::vector<std::string> many(64, "Sleep");
     many.push_back("GetCommandLineW");
+    std::vector<std::string> narrowLast(64, "Sleep");
+    narrowLast.push_back("GetCommandLineA");
+    // A narrow reader, then a name outside every section.
+    std::string narrowStray = image(0x14C, exe, false, {"GetCommandLineA", "Sleep"});
+    put(narrowStray, 0x244, 0x9000, 4);
+    // 1,023 libraries that all name one table of 16,383 imports, and tables
+    // that overlap: the same names again from the second, third... entry.
+    std::vector<std::string> longest(16382, "Sleep");
+    longest.push_back("GetCommandLineA");
+    std::string big = image(0x8664, exe, true, longest);
+    // Names 64 KiB apart: their blocks come to more than 4 MiB.
+    std::vector<std::string> spread(70, std::string(65536, 'x'));
+    spread.push_back("GetCommandLineA");
     struct Case {
         const char* what;
         std::string bytes;
         bool isProgram;
         bool ansi;
+        std::size_t mostReads = 2;
     } cases[] = {
-        {"empty", "", false, true},
-        {"script", "#!/bin/sh\nsleep 60\n", false, true},
-        {"header cut short", x64.substr(0, 0x50), false, true},
-        {"MZ alone", "MZ" + std::string(62, '\0'), false, true},
-        {"DLL", image(0x8664, exe | 0x2000, true, {"GetCommandLineW"}), false, true},
-        {"not executable", image(0x8664, 0x0100, true, {"GetCommandLineW"}), false, true},
-        {"ARM (32-bit)", image(0x1C0, exe, true, {"GetCommandLineW"}), false, true},
+        {"empty", "", false, false},
+        {"script", "#!/bin/sh\nsleep 60\n", false, false},
+        {"header cut short", x64.substr(0, 0x50), false, false},
+        {"MZ alone", "MZ" + std::string(62, '\0'), false, false},
+        {"DLL", image(0x8664, exe | 0x2000, true, {"GetCommandLineW"}), false, false},
+        {"not executable", image(0x8664, 0x0100, true, {"GetCommandLineW"}), false, false},
+        {"ARM (32-bit)", image(0x1C0, exe, true, {"GetCommandLineW"}), false, false},
         {"x64, wide", x64, true, false},
-        {"no PE signature", notPe, false, true},
+        {"no PE signature", notPe, false, false},
         {"only the export and import directories", twoDirectories, true, false},
-        {"a name outside the sections", stray, true, true},
-        {"sections cut off", x64.substr(0, 0x200), true, true},
-        {"no MZ, a PE header where it would point", noMz, false, true},
-        {"PE header a byte short", x64.substr(0, 0x40 + 23), false, true},
-        {"an optional header of unknown kind", unknownMagic, true, true},
+        {"a name outside the sections", stray, true, false},
+        {"sections cut off", x64.substr(0, 0x200), true, false},
+        {"no MZ, a PE header where it would point", noMz, false, false},
+        {"PE header a byte short", x64.substr(0, 0x40 + 23), false, false},
+        {"an optional header of unknown kind", unknownMagic, true, false},
         {"bound imports alone, wide", boundOnly, true, false},
         {"x86, wide", image(0x14C, exe, false, {"#", "GetCommandLineW"}), true, false},
         {"ARM64, wide run-time", image(0xAA64, exe, true, {"__wgetmainargs"}), true, false},
         {"x86, narrow", image(0x14C, exe, false, {"GetCommandLineA"}), true, true},
-        {"both", image(0x8664, exe, true, {"GetCommandLineW", "_acmdln"}), true, true},
-        {"neither", image(0x8664, exe, true, {"Sleep", "#"}), true, true},
+        {"ARM64, narrow run-time", image(0xAA64, exe, true, {"#", "__getmainargs"}), true, true},
+        {"narrow, the 65th import", image(0x8664, exe, true, narrowLast), true, true},
+        {"narrow, then a name outside the sections", narrowStray, true, false},
+        {"both", image(0x8664, exe, true, {"GetCommandLineW", "_acmdln"}), true, false},
+        {"both, as a MinGW main", image(0x8664, exe, true, {"__getmainargs", "GetCommandLineW"}),
+         true, false},
+        {"neither", image(0x8664, exe, true, {"Sleep", "#"}), true, false},
+        {"1,023 libraries, one table", withDescriptors(big, std::vector<std::size_t>(1023, 0)),
+         true, true, 5},
+        {"four overlapping tables, 65,530 entries", withDescriptors(big, {0, 8, 16, 24}), true,
+         true, 5},
+        {"five overlapping tables, over 65,536 entries", withDescriptors(big, {0, 8, 16, 24, 32}),
+         true, false, 5},
+        {"names over 4 MiB", image(0x8664, exe, true, spread), true, false, 64},
         {"wide, the 65th import", image(0x8664, exe, true, many), true, false},
         {"wide, the 129th of x86",
          image(0x14C, exe, false,
@@ -120,9 +157,18 @@ TEST(ProgramImage, Samples) {
          true, false},
     };
     for (const Case& c : cases) {
-        ProgramImage inspected = inspectProgramImage(from(c.bytes));
+        std::size_t reads = 0;
+        std::size_t bytesRead = 0;
+        ProgramImage inspected = inspectProgramImage([&](std::uint64_t offset, std::size_t size) {
+            std::string bytes = offset < c.bytes.size() ? c.bytes.substr(offset, size) : "";
+            ++reads;
+            bytesRead += bytes.size();
+            return bytes;
+        });
         EXPECT_EQ(c.isProgram, inspected.isProgram) << c.what;
         EXPECT_EQ(c.ansi, inspected.readsAnsiCommandLine) << c.what;
+        EXPECT_LE(reads, c.mostReads) << c.what;
+        EXPECT_LE(bytesRead, c.bytes.size()) << c.what;
     }
 }
 
