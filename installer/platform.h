@@ -98,13 +98,16 @@ bool pathIsPresent(const std::string& path);
 
 // Creates the directory with every missing parent. From the outermost
 // component inwards, each one that is not yet a directory is created; the
-// first that cannot be ends the call with false, leaving those created so far.
-// True when the whole chain stands as directories at the end, which changes
-// nothing where it already did. Windows takes '/' and '\' alike as
-// separators, POSIX '/' only, as its file-status query does. "." and ".." are
-// resolved on the text first, as Windows resolves them, so no component that
-// ".." cancels is ever created. Nothing is reported: the program writes its
-// own message.
+// first that cannot be ends the call with false, after removing again the
+// directories this call created, innermost first, each only while it is
+// empty: one another run has put something in meanwhile stays. A directory
+// found standing that vanishes under the walk (another run removing what it
+// made) starts the walk over, a few times. True when the whole chain stands
+// as directories at the end, which changes nothing where it already did.
+// Windows takes '/' and '\' alike as separators, POSIX '/' only, as its
+// file-status query does. "." and ".." are resolved on the text first, as
+// Windows resolves them, so no component that ".." cancels is ever created.
+// Nothing is reported: the program writes its own message.
 bool makeDirectory(const std::string& path);
 
 // True when the environment holds a variable of that name, also one with an

@@ -213,17 +213,79 @@ bool pathIsPresent(const std::string& path) {
     return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+namespace {
+
+bool isDirectoryAt(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Where the first component below the root of a full path starts: after
+// "C:\", "\\server\share\" or "\\?\C:\"; npos when there is none.
+std::wstring::size_type belowRoot(const std::wstring& full) {
+    std::wstring::size_type at = full.compare(0, 2, L"\\\\") == 0 ? 2 : 0;
+    for (int part = at == 0 ? 1 : 2; part > 0 && at != std::wstring::npos; --part) {
+        at = full.find(L'\\', at);
+        at = at == std::wstring::npos ? at : at + 1;
+    }
+    return at;
+}
+
+// Makes `path` stand as a directory, noting in `created` when this call made
+// it; false when it cannot, also when another run did not make it meanwhile.
+bool standAsDirectory(const std::wstring& path, std::vector<std::wstring>& created) {
+    if (isDirectoryAt(path)) {
+        return true;
+    }
+    // The program reports failures itself, in one message of its own.
+    wxLogNull quiet;
+    if (wxFileName::Mkdir(wxString(path.c_str()), 511)) {
+        created.push_back(path);
+        return true;
+    }
+    return isDirectoryAt(path);
+}
+
+}  // namespace
+
 bool makeDirectory(const std::string& path) {
     // Resolved first: created component by component as typed, "a\..\b"
     // would leave an empty "a" beside "b".
     std::wstring full = fullPath(path);
-    if (full.empty()) {
-        return false;
+    std::wstring::size_type start = full.empty() ? std::wstring::npos : belowRoot(full);
+    if (start == std::wstring::npos) {
+        return !full.empty() && isDirectoryAt(full);
     }
-    wxString name(full.c_str());
-    // The program reports failures itself, in one message of its own.
-    wxLogNull quiet;
-    return wxFileName::Mkdir(name, 511, wxPATH_MKDIR_FULL);
+    std::vector<std::wstring> chain;
+    for (std::wstring::size_type at = start; at < full.size();) {
+        std::wstring::size_type end = std::min(full.find(L'\\', at), full.size());
+        if (end > at) {
+            chain.push_back(full.substr(0, end));
+        }
+        at = end + 1;
+    }
+    // Another run removes what it made when its own chain fails: a folder
+    // found standing and gone under this walk sends it back to the top, a
+    // few times.
+    std::vector<std::wstring> created;
+    bool whole = false;
+    bool parentGone = true;
+    for (int walk = 0; walk < 5 && !whole && parentGone; ++walk) {
+        std::size_t standing = 0;
+        while (standing < chain.size() && standAsDirectory(chain[standing], created)) {
+            ++standing;
+        }
+        // The last once more: found standing, it may be one another run made
+        // and has removed since.
+        whole = standing == chain.size() && (chain.empty() || isDirectoryAt(chain.back()));
+        parentGone = !whole && standing > 0 && !isDirectoryAt(chain[standing - 1]);
+    }
+    // Only what this call made, innermost first; a folder another run has
+    // put something in meanwhile is not empty and stays.
+    for (auto made = created.rbegin(); !whole && made != created.rend(); ++made) {
+        RemoveDirectoryW(made->c_str());
+    }
+    return whole;
 }
 
 bool hasEnvironmentVariable(const std::string& name) {

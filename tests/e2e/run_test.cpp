@@ -129,6 +129,7 @@ TEST_F(Run, RejectedDirectoriesLaunchNothing) {
     bench.writeFile("afile", "keep");
     fs::create_directory(linux("locked"));
     ASSERT_EQ(0, system(("chattr +i '" + linux("locked") + "'").c_str()));
+    const std::string deep = win("made\\on\\the\\way\\" + std::string(300, 'n') + "\\x");
     struct Case {
         std::string directory;
         std::string message;
@@ -142,6 +143,8 @@ TEST_F(Run, RejectedDirectoriesLaunchNothing) {
         // No Windows name holds a quote, whatever ".." would make of the rest.
         {win("a\"b"), "Can not create directory " + win("a\"b")},
         {win("x\\\"\\..\\y") + "\"", "Can not create directory " + win("x\\\"\\..\\y")},
+        // A name too long deep down: the folders made on the way go again.
+        {deep, "Can not create directory " + deep},
     };
     for (const Case& c : cases) {
         Outcome outcome = install({"/D=" + c.directory});
@@ -152,6 +155,7 @@ TEST_F(Run, RejectedDirectoriesLaunchNothing) {
     }
     EXPECT_EQ("keep", readFile(linux("afile")));
     EXPECT_EQ(Names{}, listDir(linux("locked")));
+    EXPECT_EQ((Names{"afile", "locked", "setup.exe"}), listDir(bench.dir()));
 }
 
 // A closing quote, also the one cmd makes of "/D=C:\Apps\Zev 2\", is taken
