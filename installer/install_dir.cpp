@@ -119,17 +119,7 @@ bool namesPlainDirectory(const std::string& directory, bool ansiSetup) {
 }
 
 bool createDirectory(const std::string& directory) {
-    // Another run may create a component between the test for it and its
-    // creation, which fails the call although the chain then exists. Each
-    // such loss leaves one more component in place, so one more try per
-    // component is enough.
-    long attempts = 1 + std::count_if(directory.begin(), directory.end(), isSeparator);
-    for (long attempt = 0; attempt < attempts; ++attempt) {
-        if (platform::makeDirectory(directory)) {
-            return true;
-        }
-    }
-    return false;
+    return platform::makeDirectory(directory);
 }
 
 std::string uniqueFileName(std::string directory, const std::string& prefix,

@@ -80,15 +80,16 @@ std::string withExeEnding(std::string path);
 // directory for the setup (`ansiSetup`: one that reads its command line in the
 // ANSI code page) or holds a component that Windows would rename is refused
 // before anything is created. On success the directory uses '\' throughout.
-// On failure writes one message to `err` and returns false; directories
-// created so far stay.
+// On failure writes one message to `err` and returns false; a failed creation
+// leaves none of the directories it made (see platform::makeDirectory), while
+// a directory that fails a later check stays, with its parents.
 bool resolveInstallDir(std::string& directory, std::ostream& err, bool ansiSetup = false);
 
 // The Program Files folder followed by "/Quenvarton AG/Zev/".
 std::string defaultInstallDir();
 
-// Creates the directory with every missing parent. True when the whole chain
-// exists as directories at the end.
+// Creates the directory with every missing parent, as platform::makeDirectory
+// does. True when the whole chain exists as directories at the end.
 bool createDirectory(const std::string& directory);
 
 // True when a new file can be created in the directory and written.

@@ -58,15 +58,18 @@ enum class WaitResult {
 
 // A started program and every process it starts. While the tree is held,
 // they all end together when this program ends without release(): killed,
-// interrupted, or leaving early.
+// interrupted, or leaving early. On Windows a killed program runs no code, so
+// a process that broke away from the job then stays.
 class ProcessTree {
   public:
     virtual ~ProcessTree() = default;
     // Waits until the started program ends, at most `milliseconds` unless
     // that is negative; `exitCode` gets its exit code when it ended.
     virtual WaitResult waitForExit(std::int64_t milliseconds, int& exitCode) = 0;
-    // Ends every process of the tree now (the started program alone where it
-    // runs without a job), and waits a short while for the program to be gone.
+    // Ends every process of the tree now, on Windows also those started
+    // outside the job (broken away, or with no job at all), as far as their
+    // parents lead back to the started program, and waits a short while for
+    // them to be gone.
     virtual void end() = 0;
     // Before a normal end: what the program started on purpose lives on.
     virtual void release() = 0;
@@ -96,13 +99,16 @@ bool pathIsPresent(const std::string& path);
 
 // Creates the directory with every missing parent. From the outermost
 // component inwards, each one that is not yet a directory is created; the
-// first that cannot be ends the call with false, leaving those created so far.
-// True when the whole chain stands as directories at the end, which changes
-// nothing where it already did. Windows takes '/' and '\' alike as
-// separators, POSIX '/' only, as its file-status query does. "." and ".." are
-// resolved on the text first, as Windows resolves them, so no component that
-// ".." cancels is ever created. Nothing is reported: the program writes its
-// own message.
+// first that cannot be ends the call with false, after removing again the
+// directories this call created, innermost first, each only while it is
+// empty: one another run has put something in meanwhile stays. A directory
+// found standing that vanishes under the walk (another run removing what it
+// made) starts the walk over, a few times. True when the whole chain stands
+// as directories at the end, which changes nothing where it already did.
+// Windows takes '/' and '\' alike as separators, POSIX '/' only, as its
+// file-status query does. "." and ".." are resolved on the text first, as
+// Windows resolves them, so no component that ".." cancels is ever created.
+// Nothing is reported: the program writes its own message.
 bool makeDirectory(const std::string& path);
 
 // True when the environment holds a variable of that name, also one with an

@@ -3,6 +3,8 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <cctype>
 #include <ctime>
@@ -211,17 +213,79 @@ bool pathIsPresent(const std::string& path) {
     return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+namespace {
+
+bool isDirectoryAt(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Where the first component below the root of a full path starts: after
+// "C:\", "\\server\share\" or "\\?\C:\"; npos when there is none.
+std::wstring::size_type belowRoot(const std::wstring& full) {
+    std::wstring::size_type at = full.compare(0, 2, L"\\\\") == 0 ? 2 : 0;
+    for (int part = at == 0 ? 1 : 2; part > 0 && at != std::wstring::npos; --part) {
+        at = full.find(L'\\', at);
+        at = at == std::wstring::npos ? at : at + 1;
+    }
+    return at;
+}
+
+// Makes `path` stand as a directory, noting in `created` when this call made
+// it; false when it cannot, also when another run did not make it meanwhile.
+bool standAsDirectory(const std::wstring& path, std::vector<std::wstring>& created) {
+    if (isDirectoryAt(path)) {
+        return true;
+    }
+    // The program reports failures itself, in one message of its own.
+    wxLogNull quiet;
+    if (wxFileName::Mkdir(wxString(path.c_str()), 511)) {
+        created.push_back(path);
+        return true;
+    }
+    return isDirectoryAt(path);
+}
+
+}  // namespace
+
 bool makeDirectory(const std::string& path) {
     // Resolved first: created component by component as typed, "a\..\b"
     // would leave an empty "a" beside "b".
     std::wstring full = fullPath(path);
-    if (full.empty()) {
-        return false;
+    std::wstring::size_type start = full.empty() ? std::wstring::npos : belowRoot(full);
+    if (start == std::wstring::npos) {
+        return !full.empty() && isDirectoryAt(full);
     }
-    wxString name(full.c_str());
-    // The program reports failures itself, in one message of its own.
-    wxLogNull quiet;
-    return wxFileName::Mkdir(name, 511, wxPATH_MKDIR_FULL);
+    std::vector<std::wstring> chain;
+    for (std::wstring::size_type at = start; at < full.size();) {
+        std::wstring::size_type end = std::min(full.find(L'\\', at), full.size());
+        if (end > at) {
+            chain.push_back(full.substr(0, end));
+        }
+        at = end + 1;
+    }
+    // Another run removes what it made when its own chain fails: a folder
+    // found standing and gone under this walk sends it back to the top, a
+    // few times.
+    std::vector<std::wstring> created;
+    bool whole = false;
+    bool parentGone = true;
+    for (int walk = 0; walk < 5 && !whole && parentGone; ++walk) {
+        std::size_t standing = 0;
+        while (standing < chain.size() && standAsDirectory(chain[standing], created)) {
+            ++standing;
+        }
+        // The last once more: found standing, it may be one another run made
+        // and has removed since.
+        whole = standing == chain.size() && (chain.empty() || isDirectoryAt(chain.back()));
+        parentGone = !whole && standing > 0 && !isDirectoryAt(chain[standing - 1]);
+    }
+    // Only what this call made, innermost first; a folder another run has
+    // put something in meanwhile is not empty and stays.
+    for (auto made = created.rbegin(); !whole && made != created.rend(); ++made) {
+        RemoveDirectoryW(made->c_str());
+    }
+    return whole;
 }
 
 bool hasEnvironmentVariable(const std::string& name) {
@@ -259,19 +323,121 @@ AnsiReading ansiReadingOf(const std::string& character) {
 
 namespace {
 
-// The job holding the started setup's tree, for the console control handler,
-// which has no other way to reach it. The lock keeps the handler from acting
-// while a setup is started but not yet in its job.
+// The job holding the started setup's tree, and the setup's id and start,
+// for the console control handler, which has no other way to reach them. The
+// lock keeps the handler from acting while a setup is started but not yet in
+// its job.
 SRWLOCK treeLock = SRWLOCK_INIT;
 HANDLE treeJob = nullptr;
+DWORD treeSetupId = 0;
+FILETIME treeSetupStarted = {};
 UINT interruptedExitCode = static_cast<UINT>(-1);
 std::function<void()> lastWordsOnInterrupt;
+
+FILETIME startOf(HANDLE process) {
+    FILETIME times[4] = {};
+    GetProcessTimes(process, &times[0], &times[1], &times[2], &times[3]);
+    return times[0];
+}
+
+// A process of the setup's tree, held open so that its id stays its own
+// while the search for its children goes on, also once it has ended.
+struct TreeProcess {
+    DWORD id;
+    FILETIME started;
+    ScopedHandle handle;
+};
+
+// Holds process `id` as one of the tree when it started no earlier than
+// `after`: an id read from a list may since name a newer process, never an
+// older one. True when it is new to the tree.
+bool holdTreeProcess(DWORD id, FILETIME after, std::vector<TreeProcess>& tree) {
+    for (const TreeProcess& known : tree) {
+        if (known.id == id) {
+            return false;
+        }
+    }
+    ScopedHandle process(OpenProcess(
+        PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
+    FILETIME started = process ? startOf(process.get()) : FILETIME{};
+    if (!process || CompareFileTime(&started, &after) < 0) {
+        return false;
+    }
+    tree.push_back(TreeProcess{id, started, std::move(process)});
+    return true;
+}
+
+// Adds the job's processes and every process started by one of the tree
+// after it started, however it left the job; never a process by its name.
+// True when it found a new one.
+bool growTree(HANDLE job, std::vector<TreeProcess>& tree) {
+    bool grew = false;
+    struct {
+        JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+        ULONG_PTR more[1023];
+    } inJob = {};
+    // A list too long for the buffer still fills it.
+    if (job && (QueryInformationJobObject(job, JobObjectBasicProcessIdList, &inJob, sizeof(inJob),
+                                          nullptr) ||
+                GetLastError() == ERROR_MORE_DATA)) {
+        DWORD count = std::min<DWORD>(inJob.list.NumberOfProcessIdsInList, 1024);
+        for (DWORD i = 0; i < count; ++i) {
+            grew = holdTreeProcess(static_cast<DWORD>(inJob.list.ProcessIdList[i]), tree[0].started,
+                                   tree) ||
+                   grew;
+        }
+    }
+    ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        auto parent = std::find_if(tree.begin(), tree.end(), [&entry](const TreeProcess& known) {
+            return known.id == entry.th32ParentProcessID;
+        });
+        if (parent != tree.end()) {
+            grew = holdTreeProcess(entry.th32ProcessID, parent->started, tree) || grew;
+        }
+    }
+    return grew;
+}
+
+// Ends the setup, its job and everything the setup started, however far
+// down, also a process that broke away from the job, and waits up to
+// `milliseconds` for them all to go. They are found by their parents before
+// anything ends, since an ended process no longer shows whose child it was,
+// and looked for again until no new one turns up: a child may start another
+// meanwhile. The handles held keep the chain through what ended.
+void endSetupTree(DWORD setupId, FILETIME setupStarted, HANDLE job, UINT exitCode,
+                  DWORD milliseconds) {
+    std::vector<TreeProcess> tree;
+    tree.push_back(
+        TreeProcess{setupId, setupStarted,
+                    ScopedHandle(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, setupId))});
+    std::size_t ended = 0;
+    do {
+        while (growTree(job, tree)) {
+        }
+        if (job) {
+            TerminateJobObject(job, exitCode);
+        }
+        for (; ended < tree.size(); ++ended) {
+            TerminateProcess(tree[ended].handle.get(), exitCode);
+        }
+    } while (growTree(job, tree));
+    const ULONGLONG deadline = GetTickCount64() + milliseconds;
+    for (const TreeProcess& process : tree) {
+        ULONGLONG now = GetTickCount64();
+        WaitForSingleObject(process.handle.get(),
+                            now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+    }
+}
 
 BOOL WINAPI endOnInterrupt(DWORD) {
     AcquireSRWLockExclusive(&treeLock);
     UINT exitCode = interruptedExitCode;
-    if (treeJob) {
-        TerminateJobObject(treeJob, exitCode);
+    if (treeSetupId) {
+        endSetupTree(treeSetupId, treeSetupStarted, treeJob, exitCode, 0);
     }
     if (lastWordsOnInterrupt) {
         lastWordsOnInterrupt();
@@ -379,23 +545,26 @@ class HandleScratch : public ScratchFile {
     ScopedHandle file_;
 };
 
-void setTreeJob(HANDLE job) {
+void forgetTree() {
     AcquireSRWLockExclusive(&treeLock);
-    treeJob = job;
+    treeJob = nullptr;
+    treeSetupId = 0;
     ReleaseSRWLockExclusive(&treeLock);
 }
 
 // While the program holds the job's handle, its kill-on-close limit ends the
-// tree when the handle closes, which it does when the program dies.
+// tree when the handle closes, which it does when the program dies. A kill
+// of the program runs no code of its own: then only what is in the job ends,
+// and a process that broke away from it is out of reach. A time limit and an
+// interrupt end that one too (endSetupTree).
 class JobTree : public ProcessTree {
   public:
     JobTree(ScopedHandle process, ScopedHandle job)
-        : process_(std::move(process)), job_(std::move(job)) {}
-    ~JobTree() override {
-        if (job_) {
-            setTreeJob(nullptr);
-        }
-    }
+        : process_(std::move(process)),
+          job_(std::move(job)),
+          id_(GetProcessId(process_.get())),
+          started_(startOf(process_.get())) {}
+    ~JobTree() override { forgetTree(); }
 
     WaitResult waitForExit(std::int64_t milliseconds, int& exitCode) override {
         // The longest limit, a day, stays well below INFINITE.
@@ -414,19 +583,18 @@ class JobTree : public ProcessTree {
 
     void end() override {
         const UINT code = static_cast<UINT>(-1);
-        if (!job_ || !TerminateJobObject(job_.get(), code)) {
-            TerminateProcess(process_.get(), code);
-        }
-        // The tree's processes go one by one: give the setup time to let go
-        // of its log.
+        // The tree's processes go one by one: give them time to let go of
+        // the setup's log.
+        endSetupTree(id_, started_, job_.get(), code, 5000);
+        TerminateProcess(process_.get(), code);
         WaitForSingleObject(process_.get(), 5000);
     }
 
     void release() override {
+        forgetTree();
         if (!job_) {
             return;
         }
-        setTreeJob(nullptr);
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
         SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits,
@@ -437,6 +605,8 @@ class JobTree : public ProcessTree {
   private:
     ScopedHandle process_;
     ScopedHandle job_;
+    DWORD id_;
+    FILETIME started_;
 };
 
 ScopedHandle newTreeJob() {
@@ -602,6 +772,8 @@ std::unique_ptr<ProcessTree> startProcess(const std::string& program,
         job.close();
     }
     treeJob = job.get();
+    treeSetupId = process.dwProcessId;
+    treeSetupStarted = startOf(setup.get());
     ReleaseSRWLockExclusive(&treeLock);
     if (!inJob) {
         ResumeThread(thread.get());

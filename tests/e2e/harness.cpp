@@ -27,21 +27,32 @@ const int kRunLimitSeconds = 60;
 // Wine's Windows processes too: they inherit the Linux environment.
 const char* const kBenchVariable = "QIX_E2E_BENCH";
 
-// Ends what the runs of the bench in `dir` left running: the processes that
-// carry its mark and name its folder on their command line. Wine's server and
-// services carry the mark too when a run started them, but name no test's
-// folder, so they stay.
-void endLeftovers(const std::string& dir) {
+// What the runs of the bench in `dir` left running, by process id with its
+// command line: the processes that carry its mark and name its folder on
+// their command line. Wine's server and services carry the mark too when a
+// run started them, but name no test's folder; an ended process that is not
+// yet reaped has no command line.
+std::map<pid_t, std::string> leftovers(const std::string& dir) {
     const std::string mark = std::string(1, '\0') + kBenchVariable + "=" + dir + '\0';
     const std::string folder = fs::path(dir).filename().string();
+    std::map<pid_t, std::string> left;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/proc", error)) {
         pid_t pid = atoi(entry.path().filename().c_str());
         std::string process = entry.path().string();
-        if (pid > 0 && ('\0' + readFile(process + "/environ")).find(mark) != std::string::npos &&
-            readFile(process + "/cmdline").find(folder) != std::string::npos) {
-            kill(pid, SIGKILL);
+        std::string command = readFile(process + "/cmdline");
+        if (pid > 0 && command.find(folder) != std::string::npos &&
+            ('\0' + readFile(process + "/environ")).find(mark) != std::string::npos) {
+            std::replace(command.begin(), command.end(), '\0', ' ');
+            left[pid] = command;
         }
+    }
+    return left;
+}
+
+void endLeftovers(const std::string& dir) {
+    for (const auto& process : leftovers(dir)) {
+        kill(process.first, SIGKILL);
     }
 }
 
@@ -98,6 +109,20 @@ Bench::~Bench() {
     }
     std::error_code error;
     fs::remove_all(dir_, error);
+}
+
+std::vector<std::string> Bench::processesLeft() const {
+    std::map<pid_t, std::string> left = leftovers(dir_);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!left.empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        left = leftovers(dir_);
+    }
+    std::vector<std::string> commands;
+    for (const auto& process : left) {
+        commands.push_back(process.second);
+    }
+    return commands;
 }
 
 std::string Bench::hostPath(const std::string& linuxPath) const {

@@ -102,6 +102,11 @@ class Bench {
     // The installer as seen from the Linux side.
     std::string program() const;
 
+    // The command lines of the processes the bench's runs left running. Wine
+    // ends a process on its server at once and its Linux process moments
+    // later: one still there after 5 s runs on.
+    std::vector<std::string> processesLeft() const;
+
   private:
     Outcome spawn(std::vector<std::string> argv,
                   const std::map<std::string, std::string>& environment,

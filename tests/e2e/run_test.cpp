@@ -129,6 +129,7 @@ TEST_F(Run, RejectedDirectoriesLaunchNothing) {
     bench.writeFile("afile", "keep");
     fs::create_directory(linux("locked"));
     ASSERT_EQ(0, system(("chattr +i '" + linux("locked") + "'").c_str()));
+    const std::string deep = win("made\\on\\the\\way\\" + std::string(300, 'n') + "\\x");
     struct Case {
         std::string directory;
         std::string message;
@@ -142,6 +143,8 @@ TEST_F(Run, RejectedDirectoriesLaunchNothing) {
         // No Windows name holds a quote, whatever ".." would make of the rest.
         {win("a\"b"), "Can not create directory " + win("a\"b")},
         {win("x\\\"\\..\\y") + "\"", "Can not create directory " + win("x\\\"\\..\\y")},
+        // A name too long deep down: the folders made on the way go again.
+        {deep, "Can not create directory " + deep},
     };
     for (const Case& c : cases) {
         Outcome outcome = install({"/D=" + c.directory});
@@ -152,6 +155,7 @@ TEST_F(Run, RejectedDirectoriesLaunchNothing) {
     }
     EXPECT_EQ("keep", readFile(linux("afile")));
     EXPECT_EQ(Names{}, listDir(linux("locked")));
+    EXPECT_EQ((Names{"afile", "locked", "setup.exe"}), listDir(bench.dir()));
 }
 
 // A closing quote, also the one cmd makes of "/D=C:\Apps\Zev 2\", is taken
@@ -432,23 +436,33 @@ TEST_F(Run, FilesStillHeldByTheSetupsChild) {
 TEST_F(Run, KilledProgramTakesItsSetupAlong) {
     for (int signal : {SIGKILL, SIGINT}) {
         std::string done = linux("setup-done");
+        Environment environment = withLog("half way\n", {{"QIX_SETUP_RECORD", win("record.txt")},
+                                                         {"QIX_SETUP_SLEEP_MS", "1500"},
+                                                         {"QIX_SETUP_MARKER", "never"},
+                                                         {"QIX_SETUP_DONE", win("setup-done")}});
+        // Interrupted, the program still ends a child that broke away from the
+        // setup's job; killed, it cannot.
+        std::string started = linux("child-started");
+        if (signal == SIGINT) {
+            environment["QIX_SETUP_DETACHED_FILE"] = win("broke-away");
+            environment["QIX_SETUP_DETACHED_MS"] = "60000";
+            environment["QIX_SETUP_DETACHED_STARTED"] = win("child-started");
+            environment["QIX_SETUP_BREAKAWAY"] = "1";
+        }
         Outcome killed = bench.runKilledWhen(
-            {setup, "/D=" + win("app"), "/LOG=" + win("runs.log")},
-            withLog("half way\n", {{"QIX_SETUP_RECORD", win("record.txt")},
-                                   {"QIX_SETUP_SLEEP_MS", "1500"},
-                                   {"QIX_SETUP_MARKER", "never"},
-                                   {"QIX_SETUP_DONE", win("setup-done")}}),
+            {setup, "/D=" + win("app"), "/LOG=" + win("runs.log")}, environment,
             // The setup's log, not the program's probe file, which comes first.
             [&] {
                 for (const std::string& name : listDir(linux("app"))) {
                     if (name.rfind("install", 0) == 0) {
-                        return true;
+                        return signal != SIGINT || exists(started);
                     }
                 }
                 return false;
             },
             signal);
         EXPECT_EQ(signal == SIGINT ? 255 : -1, killed.exitCode) << describe(killed);
+        EXPECT_EQ(Names{}, bench.processesLeft()) << "signal " << signal;
         std::this_thread::sleep_for(std::chrono::seconds(2));
         EXPECT_FALSE(exists(done)) << "the setup ran on after the program ended, signal " << signal;
         std::string log = logPathIn(recorded());
@@ -485,13 +499,17 @@ TEST_F(Run, KilledProgramTakesItsSetupAlong) {
 }
 
 // With /TIMEOUT= a setup that never returns is ended with everything it
-// started; its log is relayed, and the record closes with the reason.
+// started, a child that broke away from its job included; its log is
+// relayed, and the record closes with the reason.
 TEST_F(Run, TimeoutEndsASetupThatHangs) {
     Outcome outcome =
         install({"/D=" + win("app"), "/TIMEOUT=3", "/EXITCODES=msi", "/LOG=" + win("runs.log")},
-                withLog("half way\n", {{"QIX_SETUP_SLEEP_MS", "30000"},
+                withLog("half way\n", {{"QIX_SETUP_SLEEP_MS", "60000"},
                                        {"QIX_SETUP_MARKER", "never"},
-                                       {"QIX_SETUP_DONE", win("setup-done")}}));
+                                       {"QIX_SETUP_DETACHED_FILE", win("broke-away")},
+                                       {"QIX_SETUP_DETACHED_MS", "60000"},
+                                       {"QIX_SETUP_DETACHED_STARTED", win("child-started")},
+                                       {"QIX_SETUP_BREAKAWAY", "1"}}));
     std::string line = "Setup did not finish within 3 s: " + setup;
     EXPECT_EQ(67, outcome.exitCode) << describe(outcome);
     EXPECT_EQ(bench.lines(line + "\nhalf way\n"), outcome.err);
@@ -499,8 +517,8 @@ TEST_F(Run, TimeoutEndsASetupThatHangs) {
     std::string runs = readFile(linux("runs.log"));
     EXPECT_NE(std::string::npos, runs.find("\r\n" + line + "\r\nhalf way\r\n")) << runs;
     EXPECT_NE(std::string::npos, runs.find(" UTC " + line + ", exit code 1603\r\n")) << runs;
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    EXPECT_FALSE(exists(linux("setup-done"))) << "the setup ran on past its time";
+    EXPECT_TRUE(exists(linux("child-started"))) << "set-up: the setup's child never started";
+    EXPECT_EQ(Names{}, bench.processesLeft()) << "ran on past the setup's time";
 }
 
 // A link planted at the log's or the marker's path, a Unix symbolic link

@@ -16,6 +16,7 @@
 //                      outside the setup's job when QIX_SETUP_BREAKAWAY is set
 //   QIX_SETUP_DETACHED_GATE  the detached child creates its file only once
 //                      this one exists (up to 60 s)
+//   QIX_SETUP_DETACHED_STARTED  file the detached child creates as it starts
 //   QIX_SETUP_DONE     file created just before exiting, after the pause
 //   QIX_SETUP_WAIT_FOR once its command line is recorded, waits (up to 60 s)
 //                      until this file exists
@@ -69,6 +70,10 @@ int run(int argc, char** argv) {
         return 0;
     }
     if (argc == 4 && std::string(argv[1]) == "--create-after") {
+        std::string started = environment("QIX_SETUP_DETACHED_STARTED", "");
+        if (!started.empty()) {
+            writeFile(started, "");
+        }
         sleepMilliseconds(static_cast<unsigned>(std::atoi(argv[2])));
         std::string gate = environment("QIX_SETUP_DETACHED_GATE", "");
         if (!gate.empty()) {

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <filesystem>
 #include <fstream>
 
@@ -189,6 +190,17 @@ TEST(Platform, MadeDirectoriesTakeTheUmaskAndTheCurrentDirectory) {
     struct stat status;
     ASSERT_EQ(0, stat((temp.path() + "/rel/sub").c_str(), &status));
     EXPECT_EQ(0755u, status.st_mode & 0777u);
+}
+
+// A chain that cannot be made in full leaves none of the folders made on the
+// way, and what stood before stays.
+TEST(Platform, FailedChainLeavesNothingItMade) {
+    TempDir temp;
+    std::filesystem::create_directory(temp.path() + "/kept");
+    std::string tooLong(NAME_MAX + 1, 'n');
+    EXPECT_FALSE(platform::makeDirectory(temp.path() + "/kept/a/b/" + tooLong + "/x"));
+    EXPECT_EQ(std::vector<std::string>{"kept"}, namesIn(temp.path()));
+    EXPECT_EQ(std::vector<std::string>{}, namesIn(temp.path() + "/kept"));
 }
 
 // A released tree leaves what the setup started running; one not released
