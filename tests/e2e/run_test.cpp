@@ -646,6 +646,7 @@ TEST_F(Run, ExitCodeFollowsSetupStatusAndLog) {
         Environment environment;
         int exitCode;
         std::string err;
+        std::string out = "";
     } cases[] = {
         {{}, 0, ""},
         {{{"QIX_SETUP_EXIT", "3"}}, 255, ""},
@@ -661,6 +662,10 @@ TEST_F(Run, ExitCodeFollowsSetupStatusAndLog) {
         {withLog("note\n", {{"MSI", "1"}}), 1603 & 0xFF, "note\n"},
         {{{"MSI", "1"}}, 0, ""},
         {{{"QIX_SETUP_EXIT", "3010"}}, 255, ""},
+        // The setup runs on the program's console: what it prints itself
+        // appears there, ahead of its relayed log.
+        {withLog("note\n", {{"QIX_SETUP_SAY", "said"}}), 255, "setup error: said\nnote\n",
+         "said\n"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> options{"/D=" + win("app")};
@@ -670,6 +675,7 @@ TEST_F(Run, ExitCodeFollowsSetupStatusAndLog) {
         Outcome outcome = install(options, c.environment);
         EXPECT_EQ(c.exitCode, outcome.exitCode) << c.err;
         EXPECT_EQ(bench.lines(c.err), outcome.err);
+        EXPECT_EQ(bench.lines(c.out), outcome.out);
         EXPECT_EQ(Names{}, listDir(linux("app")));
     }
 }

@@ -19,6 +19,8 @@
 //   QIX_SETUP_DONE     file created just before exiting, after the pause
 //   QIX_SETUP_WAIT_FOR once its command line is recorded, waits (up to 60 s)
 //                      until this file exists
+//   QIX_SETUP_SAY      text it prints on its standard output, and after
+//                      "setup error: " on its standard error, as it starts
 // Run as "--lock <file> <locked> <release>" it holds the lock runs take on a
 // run's record, creates <locked>, and lets go once <release> exists (60 s at
 // most).
@@ -80,6 +82,12 @@ int run(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--sleep") {
         sleepMilliseconds(static_cast<unsigned>(std::atoi(argv[2])));
         return 0;
+    }
+    std::string say = environment("QIX_SETUP_SAY", "");
+    if (!say.empty()) {
+        std::printf("%s\n", say.c_str());
+        std::fprintf(stderr, "setup error: %s\n", say.c_str());
+        std::fflush(stdout);
     }
     std::string raw = rawCommandLine(argc, argv);
     std::string record = environment("QIX_SETUP_RECORD", "");
