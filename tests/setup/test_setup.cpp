@@ -21,6 +21,9 @@
 //                      until this file exists
 //   QIX_SETUP_SAY      text it prints on its standard output, and after
 //                      "setup error: " on its standard error, as it starts
+//   QIX_SETUP_WRAP     (Unicode setup only) the path of a setup without
+//                      Unicode that it hands its line on to, as a wrapper
+//                      would: through the ANSI code page (runWrapped)
 // Run as "--lock <file> <locked> <release>" it holds the lock runs take on a
 // run's record, creates <locked>, and lets go once <release> exists (60 s at
 // most).
@@ -139,9 +142,13 @@ int run(int argc, char** argv) {
     return std::atoi(environment("QIX_SETUP_EXIT", "0").c_str());
 }
 
-#if defined(_WIN32) && !defined(QIX_ANSI_SETUP)
+#if defined(_WIN32) && !defined(QIX_ANSI_SETUP) && !defined(QIX_NARROW_MAIN_SETUP)
 // A Unicode setup: it imports only the wide readers of its command line.
 int wmain(int argc, wchar_t** wide) {
+    std::string inner = environment("QIX_SETUP_WRAP", "");
+    if (!inner.empty()) {
+        return runWrapped(inner);
+    }
     std::vector<std::string> arguments(static_cast<std::size_t>(argc));
     std::vector<char*> argv;
     for (int i = 0; i < argc; ++i) {
@@ -151,6 +158,8 @@ int wmain(int argc, wchar_t** wide) {
     return run(argc, argv.data());
 }
 #else
+// Also a setup that reads its line in UTF-16 but has the run-time's narrow
+// main: it imports narrow readers too.
 int main(int argc, char** argv) {
     return run(argc, argv);
 }
