@@ -604,41 +604,88 @@ TEST_F(Run, RecordWithoutTemporaryFolderStaysWhole) {
     EXPECT_EQ(" UTC exit code -1\r\n", runs.substr(runs.find(" UTC", last))) << runs.substr(last);
 }
 
+// Another process that holds the lock runs take on the record `name` in the
+// bench's folder, from when it took it until release() (60 s at most).
+class LockHolder {
+  public:
+    LockHolder(const Bench& bench, const std::string& name) : bench_(bench) {
+        std::string holder = bench.dir() + "/holder.exe";
+        fs::copy_file(std::string(QIX_WINDOWS_BUILD_DIR) + "/test_setup.exe", holder);
+        std::vector<std::string> line{holder, "--lock", win(name), win("locked"), win("release")};
+        thread_ = std::thread([this, line] {
+            try {
+                outcome_ = bench_.runUnderWine(line);
+                if (!took() && wineFailedToStart(outcome_)) {
+                    outcome_ = bench_.runUnderWine(line);
+                }
+            } catch (const std::exception& error) {
+                outcome_.err = error.what();
+            }
+            holding_ = false;
+        });
+        while (!took() && holding_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    ~LockHolder() { release(); }
+
+    bool took() const { return exists(bench_.dir() + "/locked"); }
+    bool holds() const { return holding_; }
+
+    // Lets go of the lock; how the holder ended.
+    const Outcome& release() {
+        if (thread_.joinable()) {
+            bench_.writeFile("release", "");
+            thread_.join();
+        }
+        return outcome_;
+    }
+
+  private:
+    std::string win(const std::string& name) const {
+        return bench_.hostPath(bench_.dir() + "/" + name);
+    }
+
+    const Bench& bench_;
+    std::atomic<bool> holding_{true};
+    Outcome outcome_;
+    std::thread thread_;
+};
+
 // Ctrl+C ends the run at once with -1, also while another process holds the
 // record's lock; the record then gets no closing line.
 TEST_F(Run, InterruptNeverWaitsForTheRecordsLock) {
-    std::string holder = linux("holder.exe");
-    fs::copy_file(std::string(QIX_WINDOWS_BUILD_DIR) + "/test_setup.exe", holder);
-    std::atomic<bool> held{true};
-    Outcome holding;
-    std::thread lock([&] {
-        auto hold = [&] {
-            return bench.runUnderWine(
-                {holder, "--lock", win("runs.log"), win("locked"), win("release")});
-        };
-        holding = hold();
-        if (!exists(linux("locked")) && wineFailedToStart(holding)) {
-            holding = hold();
-        }
-        held = false;
-    });
-    while (!exists(linux("locked")) && held) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (!exists(linux("locked"))) {
-        lock.join();
-        FAIL() << "set-up: the holder never took the lock: " << describe(holding);
-    }
+    LockHolder holder(bench, "runs.log");
+    ASSERT_TRUE(holder.took()) << "set-up: the holder never took the lock: "
+                               << describe(holder.release());
     Outcome interrupted = bench.runKilledWhen(
         {setup, "/D=" + win("app"), "/LOG=" + win("runs.log")},
         {{"QIX_SETUP_RECORD", win("record.txt")}, {"QIX_SETUP_SLEEP_MS", "30000"}},
         [&] { return exists(record); }, SIGINT);
-    bool heldAtTheEnd = held;
-    bench.writeFile("release", "");
-    lock.join();
+    bool heldAtTheEnd = holder.holds();
+    holder.release();
     EXPECT_TRUE(heldAtTheEnd) << "the run waited for the lock";
     EXPECT_EQ(255, interrupted.exitCode) << describe(interrupted);
     EXPECT_EQ("", readFile(linux("runs.log")));
+}
+
+// A stranger that keeps the record's lock never keeps a run waiting past its
+// time: the run ends without its record, and fails.
+TEST_F(Run, RecordLockedByAStrangerFailsTheRunWithoutWaiting) {
+    LockHolder holder(bench, "runs.log");
+    ASSERT_TRUE(holder.took()) << "set-up: the holder never took the lock: "
+                               << describe(holder.release());
+    Outcome outcome = install({"/D=" + win("app"), "/TIMEOUT=2", "/LOG=" + win("runs.log")});
+    bool heldAtTheEnd = holder.holds();
+    holder.release();
+    EXPECT_TRUE(heldAtTheEnd) << "the run waited for the lock";
+    EXPECT_EQ(255, outcome.exitCode) << describe(outcome);
+    std::string line = bench.lines("Can not write log " + win("runs.log") + "\n");
+    EXPECT_EQ(line,
+              outcome.err.substr(outcome.err.size() - std::min(line.size(), outcome.err.size())))
+        << outcome.err;
+    EXPECT_EQ("", readFile(linux("runs.log")));
+    EXPECT_EQ(Names{}, listDir(linux("app")));
 }
 
 TEST_F(Run, ExitCodeFollowsSetupStatusAndLog) {

@@ -66,8 +66,9 @@ void waitFor(const std::string& path) {
 
 int run(int argc, char** argv) {
     if (argc == 5 && std::string(argv[1]) == "--lock") {
+        // Not 1, which Wine gives a process it failed to start.
         if (!lockRecord(argv[2])) {
-            return 1;
+            return 2;
         }
         writeFile(argv[3], "");
         waitFor(argv[4]);
