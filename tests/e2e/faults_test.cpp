@@ -214,16 +214,7 @@ TEST_F(Fault, NonLatinDirectoryIsCreatedAndPassedIntact) {
     fs::copy_file(std::string(QIX_WINDOWS_BUILD_DIR) + "/test_setup_narrow_main.exe",
                   linux("narrow.exe"));
     std::string setup = bench.hostPath(bench.installSetup());
-    struct Share {
-        std::string link;
-        std::string path;
-        ~Share() { fs::remove(link); }
-    } share;
-    std::string folder = fs::path(bench.dir()).filename().string();
-    share.link = std::string(QIX_WINEPREFIX "/dosdevices/unc/qixsrv/") + folder;
-    fs::create_directories(fs::path(share.link).parent_path());
-    fs::create_directory_symlink(bench.dir(), share.link);
-    share.path = "\\\\qixsrv\\" + folder;
+    Share share(bench);
     std::string cyrillic =
         "\xd0\x9a\xd0\xb8\xd1\x80\xd0\xb8\xd0\xbb\xd0\xbb\xd0\xb8\xd1\x86\xd0\xb0";
     struct Case {
@@ -244,7 +235,7 @@ TEST_F(Fault, NonLatinDirectoryIsCreatedAndPassedIntact) {
         // Past U+FFFF: two UTF-16 units (a surrogate pair) each, kept whole.
         {bench.program(), setup, "\xf0\x9f\x98\x80\xf0\x9f\x90\x80", ""},
         // On a share: Wine serves \\qixsrv\<folder> from its dosdevices/unc.
-        {bench.program(), share.path + "\\setup.exe", "on share", ""},
+        {bench.program(), share.path() + "\\setup.exe", "on share", ""},
     };
     for (const Case& c : cases) {
         Outcome outcome;

@@ -206,6 +206,19 @@ Outcome Bench::runReg(const std::vector<std::string>& arguments) const {
     return outcome;
 }
 
+Share::Share(const Bench& bench) {
+    std::string folder = fs::path(bench.dir()).filename().string();
+    link_ = winePrefix() + "/dosdevices/unc/qixsrv/" + folder;
+    fs::create_directories(fs::path(link_).parent_path());
+    fs::create_directory_symlink(bench.dir(), link_);
+    path_ = "\\\\qixsrv\\" + folder;
+}
+
+Share::~Share() {
+    std::error_code error;
+    fs::remove(link_, error);
+}
+
 bool regFoundNothing(const Outcome& outcome) {
     return outcome.exitCode == 1 &&
            (outcome.out + outcome.err).find("reg: Unable to find") != std::string::npos;

@@ -129,6 +129,22 @@ class Bench {
     mutable std::shared_timed_mutex installerRuns_;
 };
 
+// The bench's folder as a share, \\qixsrv\<folder>, which Wine serves from
+// its dosdevices\unc, for as long as this lives.
+class Share {
+  public:
+    explicit Share(const Bench& bench);
+    ~Share();
+    Share(const Share&) = delete;
+    Share& operator=(const Share&) = delete;
+
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string link_;
+    std::string path_;
+};
+
 // Whether reg said that the key or value it was given is not there.
 bool regFoundNothing(const Outcome& outcome);
 

@@ -44,6 +44,23 @@ class Run : public WindowsRunTest {
 
     std::string recorded() const { return readFile(record); }
 
+    // Wine's 8.3 name of `name` in the test's folder, as dir /x shows it.
+    std::string shortName(const std::string& name) const {
+        std::istringstream listing(bench.runInCmd("dir /x " + win("")).out);
+        for (std::string line; std::getline(listing, line);) {
+            std::string tail = " " + name + "\r";
+            if (line.size() > tail.size() &&
+                line.compare(line.size() - tail.size(), tail.size(), tail) == 0) {
+                std::istringstream words(line.substr(0, line.size() - tail.size()));
+                std::string word;
+                while (words >> word) {
+                }
+                return word;
+            }
+        }
+        return name;
+    }
+
   private:
     int logSources_ = 0;
 };
@@ -529,16 +546,34 @@ TEST_F(Run, LinksAreNeitherReadNorDeletedThrough) {
     EXPECT_EQ("not the setup's\n", readFile(secret));
     EXPECT_TRUE(fs::is_symlink(linuxLog) && fs::is_symlink(linuxLog + ".ready"));
 
-    // The record: a link to a file, and one to nothing, which is not created.
+    // The record: a link to a file, one to nothing, a link among the folders
+    // on the way, and what Wine names by another final path, an 8.3 name and
+    // a share. Each is refused, and nothing is made where it leads.
     fs::create_symlink(secret, linux("runs.log"));
     fs::create_symlink(linux("nothing.log"), linux("none.log"));
-    for (const char* name : {"runs.log", "none.log"}) {
-        Outcome refused = install({"/D=" + win("app2"), "/LOG=" + win(name)});
-        EXPECT_EQ(255, refused.exitCode) << name;
-        EXPECT_EQ(bench.lines("Can not write log " + win(name) + "\n"), refused.err);
+    fs::create_directory(linux("target"));
+    fs::create_directory_symlink(linux("target"), linux("ldir"));
+    fs::create_directory(linux("longfoldername"));
+    std::string shortFolder = shortName("longfoldername");
+    ASSERT_NE("longfoldername", shortFolder) << "set-up: dir /x showed no 8.3 name";
+    Share share(bench);
+    struct Refused {
+        std::string log;
+        std::string made;  // what the refusal must not leave, on the Linux side
+    } rows[] = {
+        {win("runs.log"), ""},
+        {win("none.log"), linux("nothing.log")},
+        {win("ldir\\rec.txt"), linux("target/rec.txt")},
+        {win(shortFolder) + "\\rec.txt", linux("longfoldername/rec.txt")},
+        {share.path() + "\\rec.txt", linux("rec.txt")},
+    };
+    for (const Refused& row : rows) {
+        Outcome refused = install({"/D=" + win("app2"), "/LOG=" + row.log});
+        EXPECT_EQ(255, refused.exitCode) << row.log;
+        EXPECT_EQ(bench.lines("Can not write log " + row.log + "\n"), refused.err);
+        EXPECT_FALSE(!row.made.empty() && exists(row.made)) << row.made;
     }
     EXPECT_EQ("not the setup's\n", readFile(secret));
-    EXPECT_FALSE(exists(linux("nothing.log")));
     EXPECT_FALSE(exists(linux("app2")));
 }
 
