@@ -577,6 +577,30 @@ TEST_F(Run, LinksAreNeitherReadNorDeletedThrough) {
     EXPECT_FALSE(exists(linux("app2")));
 }
 
+// While a run keeps its record open, nobody can delete it: at the end the
+// file holds the run's whole record.
+TEST_F(Run, RecordDeletedDuringTheRunStaysWhole) {
+    Outcome outcome;
+    std::atomic<bool> ended{false};
+    std::thread run([&] {
+        outcome = install({"/D=" + win("app"), "/LOG=" + win("runs.log")},
+                          {{"QIX_SETUP_WAIT_FOR", win("go")}});
+        ended = true;
+    });
+    for (int i = 0; i < 1200 && !exists(record) && !ended; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    Outcome deleted = bench.runInCmd("del " + win("runs.log"));
+    bench.writeFile("go", "");
+    run.join();
+    EXPECT_EQ(0, outcome.exitCode) << describe(outcome);
+    EXPECT_EQ("", outcome.out + outcome.err);
+    std::string runs = readFile(linux("runs.log"));
+    std::regex whole("^[^\r]* UTC started: [^\r]*\r\n[^\r]* UTC exit code 0\r\n$");
+    EXPECT_TRUE(std::regex_match(runs, whole))
+        << "the record: " << runs << "\ndel: " << describe(deleted);
+}
+
 // A run whose error stream stalls never keeps another run appending to the
 // same record waiting; both records end up whole.
 TEST_F(Run, RecordNeverWaitsForAnotherRunsReader) {
