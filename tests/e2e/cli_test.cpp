@@ -1,11 +1,14 @@
 // Command-line cases, run against the Windows program under Wine and against
 // the native program (QIX_E2E_TARGET=windows or native).
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "harness.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -49,9 +52,13 @@ TEST(CommandLine, Samples) {
         {{"{setup}", "/EXITCODES=msi", "/L=x"}, 103, "", "Invalid parameter \"/L=x\"\n"},
         {{"{setup}", "/EXITCODES=msi", "/D=rel\\dir"}, 67, "", kNotAbsolute},
         {{"{setup}", "/LOG={setup}"}, 255, "", "Can not write log {setup}\n"},
+        // A linked folder on the way: refused, and nothing made where it leads.
+        {{"{setup}", "/LOG={dir}/ldir/rec.txt"}, 255, "", "Can not write log {dir}/ldir/rec.txt\n"},
     };
     Bench bench(target());
     std::string setup = bench.hostPath(bench.installSetup());
+    fs::create_directory(bench.dir() + "/target");
+    fs::create_directory_symlink(bench.dir() + "/target", bench.dir() + "/ldir");
     for (const Case& c : cases) {
         std::vector<std::string> arguments;
         std::string shown;
@@ -64,8 +71,9 @@ TEST(CommandLine, Samples) {
         EXPECT_EQ(bench.lines(expand(bench, c.out, setup)), outcome.out) << shown;
         EXPECT_EQ(bench.lines(expand(bench, c.err, setup)), outcome.err) << shown;
     }
-    // Nothing was created: no relative directory, no probe file.
-    EXPECT_EQ(std::vector<std::string>{"setup.exe"}, listDir(bench.dir()));
+    // Nothing was created: no relative directory, no probe file, no record.
+    EXPECT_EQ((std::vector<std::string>{"ldir", "setup.exe", "target"}), listDir(bench.dir()));
+    EXPECT_EQ(std::vector<std::string>{}, listDir(bench.dir() + "/target"));
     EXPECT_EQ(readFile(bench.installSetup("copy.exe")), readFile(bench.dir() + "/setup.exe"));
 }
 

@@ -1,6 +1,7 @@
 // Bad input and faults around a run of the Windows program under Wine: the
 // exact message and exit code, and nothing lost or left behind.
 #include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -210,17 +211,10 @@ TEST_F(Fault, RefusedBeforeAnythingRuns) {
 // this bench). ".." is resolved before anything is created.
 TEST_F(Fault, NonLatinDirectoryIsCreatedAndPassedIntact) {
     fs::copy_file(std::string(QIX_WINDOWS_BUILD_DIR) + "/test_setup_ansi.exe", linux("ansi.exe"));
+    fs::copy_file(std::string(QIX_WINDOWS_BUILD_DIR) + "/test_setup_narrow_main.exe",
+                  linux("narrow.exe"));
     std::string setup = bench.hostPath(bench.installSetup());
-    struct Share {
-        std::string link;
-        std::string path;
-        ~Share() { fs::remove(link); }
-    } share;
-    std::string folder = fs::path(bench.dir()).filename().string();
-    share.link = std::string(QIX_WINEPREFIX "/dosdevices/unc/qixsrv/") + folder;
-    fs::create_directories(fs::path(share.link).parent_path());
-    fs::create_directory_symlink(bench.dir(), share.link);
-    share.path = "\\\\qixsrv\\" + folder;
+    Share share(bench);
     std::string cyrillic =
         "\xd0\x9a\xd0\xb8\xd1\x80\xd0\xb8\xd0\xbb\xd0\xbb\xd0\xb8\xd1\x86\xd0\xb0";
     struct Case {
@@ -234,22 +228,29 @@ TEST_F(Fault, NonLatinDirectoryIsCreatedAndPassedIntact) {
         {kNoCodePageProgram, setup, "50% off/%PROMPT%!x!", ""},
         {bench.program(), win("ansi.exe"), "Z\xc3\xbcrich", win("Z\xfcrich")},
         {kNoCodePageProgram, win("ansi.exe"), "Z\xc3\xbcrich", win("Z\xfcrich")},
+        // Read in UTF-16 from a narrow main, which imports a narrow reader too.
+        {bench.program(), win("narrow.exe"), cyrillic, ""},
         // A setup given in the long path form runs as given.
         {bench.program(), "\\\\?\\" + setup, "long form", ""},
         // Past U+FFFF: two UTF-16 units (a surrogate pair) each, kept whole.
         {bench.program(), setup, "\xf0\x9f\x98\x80\xf0\x9f\x90\x80", ""},
         // On a share: Wine serves \\qixsrv\<folder> from its dosdevices/unc.
-        {bench.program(), share.path + "\\setup.exe", "on share", ""},
+        {bench.program(), share.path() + "\\setup.exe", "on share", ""},
     };
     for (const Case& c : cases) {
-        Outcome outcome = bench.runUnderWine({c.program, c.setup, "/D=" + win(c.name)},
-                                             {{"QIX_SETUP_RECORD", win("record.txt")}});
+        Outcome outcome;
+        double seconds = secondsOf([&] {
+            outcome = bench.runUnderWine({c.program, c.setup, "/D=" + win(c.name)},
+                                         {{"QIX_SETUP_RECORD", win("record.txt")}});
+        });
+        EXPECT_LT(seconds, kMarkerWaitSeconds) << c.setup << ": the marker was not found at once";
         EXPECT_EQ(0, outcome.exitCode) << describe(outcome);
         EXPECT_TRUE(fs::is_directory(linux(c.name))) << c.name;
         EXPECT_EQ(c.received.empty() ? win(c.name) : c.received,
                   parseSetupSwitches(readFile(record)).directory);
         EXPECT_EQ(Names{}, listDir(linux(c.name)));
         fs::remove_all(linux(c.name.substr(0, c.name.find('/'))));
+        fs::remove(record);
     }
     Outcome outcome = runRecorded({setup, "/D=" + win("n10/a/../../n10b")});
     EXPECT_EQ(0, outcome.exitCode) << outcome.err;
@@ -269,6 +270,50 @@ TEST_F(Fault, AnsiSetupGetsNoNameItCannotRead) {
         EXPECT_EQ(bench.lines("Can not create directory " + directory + "\n"), outcome.err);
     }
     EXPECT_EQ((Names{"AnsiSetup.exe", "test_setup_ansi.exe"}), listDir(bench.dir()));
+}
+
+// A wrapper that hands its line on as narrow calls do, through the ANSI code
+// page, gives the setup inside '?'s for a name that page lacks: that setup
+// installs nowhere and confirms no directory, which fails the run.
+TEST_F(Fault, WrappedSetupThatMisreadsTheDirectoryFailsTheRun) {
+    fs::copy_file(std::string(QIX_WINDOWS_BUILD_DIR) + "/test_setup_ansi.exe", linux("ansi.exe"));
+    std::string setup = bench.hostPath(bench.installSetup());
+    std::string directory = win("\xd0\x96\xd1\x83\xd0\xba");
+    struct Case {
+        std::string exitCodes;
+        int exitCode;
+        Outcome outcome;
+    } cases[] = {
+        {"", 255, {}},
+        {"/EXITCODES=msi", 1603 & 0xFF, {}},
+    };
+    // Side by side: a wait for a marker that never comes is paid once.
+    std::vector<std::thread> rows;
+    for (Case& c : cases) {
+        rows.emplace_back([&c, &setup, &directory, this] {
+            std::vector<std::string> arguments{setup, "/D=" + directory};
+            if (!c.exitCodes.empty()) {
+                arguments.push_back(c.exitCodes);
+            }
+            c.outcome = bench.run(
+                arguments, {{"QIX_SETUP_WRAP", win("ansi.exe")},
+                            {"QIX_SETUP_RECORD", win("record" + std::to_string(c.exitCode))}});
+        });
+    }
+    for (std::thread& row : rows) {
+        row.join();
+    }
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.exitCode, c.outcome.exitCode) << c.exitCodes << describe(c.outcome);
+        EXPECT_EQ("", c.outcome.out);
+        EXPECT_EQ(bench.lines("Setup did not confirm directory " + directory + "\n"),
+                  c.outcome.err);
+        // The setup inside ran, and read what it could.
+        EXPECT_EQ(
+            win("???"),
+            parseSetupSwitches(readFile(linux("record" + std::to_string(c.exitCode)))).directory);
+    }
+    EXPECT_EQ(Names{}, listDir(linux("\xd0\x96\xd1\x83\xd0\xba")));
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const kWine = "/usr/lib/wine/wine64";
+const char* const kCmd = "C:\\windows\\system32\\cmd.exe";
 const int kRunLimitSeconds = 60;
 
 // Every process a run starts carries this variable with the bench's folder,
@@ -55,6 +56,32 @@ void endLeftovers(const std::string& dir) {
         kill(process.first, SIGKILL);
     }
 }
+
+// The builds of the installer program, as their paths end.
+const char* const kInstallerBuilds[] = {"Qix_Console_Installer.exe",
+                                        "Qix_Console_Installer_NoCodePage.exe"};
+
+// Whether a run starts the installer under Wine, itself or in cmd's line.
+bool startsInstaller(const std::vector<std::string>& argv) {
+    if (argv.size() < 2 || argv[0] != kWine) {
+        return false;
+    }
+    bool throughCmd = argv[1] == kCmd && argv.size() == 4;
+    for (const char* build : kInstallerBuilds) {
+        if (fs::path(argv[1]).filename() == build ||
+            (throughCmd && argv[3].find(build) != std::string::npos)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// How long a repeated run waits for the bench's other runs to end.
+const int kAloneWaitSeconds = 20;
+
+// Set while repeatRunsWineFailed repeats a run, which is then that run's
+// one repeat.
+thread_local bool repeatingAlready = false;
 
 std::string buildDir(Target target) {
     return target == Target::kWindows ? QIX_WINDOWS_BUILD_DIR : QIX_NATIVE_BUILD_DIR;
@@ -177,12 +204,7 @@ Outcome Bench::run(const std::vector<std::string>& arguments,
     }
     argv.push_back(program());
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    Outcome outcome = spawn(argv, environment, errStream);
-    if (target_ == Target::kWindows && wineFailedToStart(outcome)) {
-        std::cout << "Wine failed a run (" << describe(outcome) << "); repeated" << std::endl;
-        outcome = spawn(argv, environment, errStream);
-    }
-    return outcome;
+    return spawn(argv, environment, errStream);
 }
 
 Outcome Bench::runKilledWhen(const std::vector<std::string>& arguments,
@@ -196,7 +218,7 @@ Outcome Bench::runKilledWhen(const std::vector<std::string>& arguments,
 Outcome Bench::runInCmd(const std::string& commandLine,
                         const std::map<std::string, std::string>& environment) const {
     // By its full path: a test may plant a cmd.exe in the working folder.
-    return spawn({kWine, "C:\\windows\\system32\\cmd.exe", "/c", commandLine}, environment);
+    return spawn({kWine, kCmd, "/c", commandLine}, environment);
 }
 
 Outcome Bench::runReg(const std::vector<std::string>& arguments) const {
@@ -207,6 +229,19 @@ Outcome Bench::runReg(const std::vector<std::string>& arguments) const {
         outcome = runUnderWine(argv);
     }
     return outcome;
+}
+
+Share::Share(const Bench& bench) {
+    std::string folder = fs::path(bench.dir()).filename().string();
+    link_ = winePrefix() + "/dosdevices/unc/qixsrv/" + folder;
+    fs::create_directories(fs::path(link_).parent_path());
+    fs::create_directory_symlink(bench.dir(), link_);
+    path_ = "\\\\qixsrv\\" + folder;
+}
+
+Share::~Share() {
+    std::error_code error;
+    fs::remove(link_, error);
 }
 
 bool regFoundNothing(const Outcome& outcome) {
@@ -232,9 +267,35 @@ Outcome Bench::runUnderWine(const std::vector<std::string>& arguments,
     return spawn(argv, environment);
 }
 
-Outcome Bench::spawn(std::vector<std::string> argv,
+Outcome Bench::spawn(const std::vector<std::string>& argv,
                      const std::map<std::string, std::string>& environment, ErrStream errStream,
                      const std::function<bool()>& killWhen, int signal) const {
+    if (!startsInstaller(argv)) {
+        return spawnOnce(argv, environment, errStream, killWhen, signal);
+    }
+    Outcome outcome;
+    {
+        std::shared_lock<std::shared_timed_mutex> beside(installerRuns_);
+        outcome = spawnOnce(argv, environment, errStream, killWhen, signal);
+    }
+    if (repeatingAlready || !wineFailedToStart(outcome)) {
+        return outcome;
+    }
+    // Alone once the bench's other runs have ended; a run that waits on the
+    // test itself (a reader that stalls on purpose) may keep going longer.
+    std::unique_lock<std::shared_timed_mutex> alone(installerRuns_, std::defer_lock);
+    bool isAlone = alone.try_lock_for(std::chrono::seconds(kAloneWaitSeconds));
+    std::cout << "wine failed to start the program; repeated once, "
+              << (isAlone ? "alone" : "beside runs still going") << ": " << describe(outcome)
+              << std::endl;
+    outcome = spawnOnce(argv, environment, errStream, killWhen, signal);
+    outcome.repeated = true;
+    return outcome;
+}
+
+Outcome Bench::spawnOnce(std::vector<std::string> argv,
+                         const std::map<std::string, std::string>& environment, ErrStream errStream,
+                         const std::function<bool()>& killWhen, int signal) const {
     std::vector<char*> raw;
     for (std::string& argument : argv) {
         raw.push_back(&argument[0]);
@@ -327,8 +388,9 @@ std::string describe(const Outcome& outcome) {
 }
 
 bool wineFailedToStart(const Outcome& outcome, bool setupLeftTrace) {
-    return outcome.exitCode == 1 ||
-           outcome.err.find("Inconsistency detected by ld.so") != std::string::npos ||
+    bool loader = outcome.err.find("Inconsistency detected by ld.so") != std::string::npos;
+    return (outcome.exitCode == 1 && (outcome.out + outcome.err).empty()) ||
+           (outcome.exitCode != 0 && loader) ||
            (outcome.exitCode == 255 &&
             (!setupLeftTrace || (outcome.err.rfind("Can not start setup ", 0) == 0 &&
                                  outcome.err.find(": Internal error.") != std::string::npos)));
@@ -339,16 +401,20 @@ void repeatRunsWineFailed(std::vector<Outcome>& outcomes,
                           const std::function<bool(std::size_t)>& setupRan) {
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
         Outcome& outcome = outcomes[i];
-        if (!wineFailedToStart(outcome, !setupRan || setupRan(i))) {
+        if (outcome.repeated || !wineFailedToStart(outcome, !setupRan || setupRan(i))) {
             continue;
         }
-        std::cout << "run " << i << ": Wine failed it (" << describe(outcome) << "); repeated alone"
-                  << std::endl;
+        std::cout << "wine failed to start the program; repeated once, alone: run " << i << ", "
+                  << describe(outcome) << std::endl;
+        // This is the run's one repeat: the bench must not add another.
+        repeatingAlready = true;
         try {
             outcome = run(i);
         } catch (const std::exception& error) {
             outcome = Outcome{};
             outcome.err = error.what();
         }
+        repeatingAlready = false;
+        outcome.repeated = true;
     }
 }

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -23,23 +24,32 @@ struct Outcome {
     int exitCode = -1;
     std::string out;
     std::string err;
+    // Whether this is the outcome of a run repeated because Wine failed to
+    // start the first one: it is never repeated again.
+    bool repeated = false;
 };
 
 // How a run ended and what it wrote, for a failure message.
 std::string describe(const Outcome& outcome);
 
 // The one rule that tells a run Wine failed to start. Under load Wine now and
-// then fails a process at its start: exit code 1, which the program never
-// returns, or glibc's loader complaining on standard error. And now and then
-// Wine fails the setup's start with "Internal error" (ERROR_INTERNAL_ERROR,
-// which no path the tests give makes Windows report), or the setup dies at
-// its start: the program ends with -1 (255) while the setup left no trace;
-// `setupLeftTrace` says whether it did, where a test can tell. A run that
-// ended 0 is never such a run: that is the program's own outcome, and a test
-// must see it.
+// then fails a process at its start: exit code 1 with nothing printed, or
+// glibc's loader complaining on standard error. And now and then Wine fails
+// the setup's start with "Internal error" (ERROR_INTERNAL_ERROR, which no path
+// the tests give makes Windows report), or the setup dies at its start: the
+// program ends with -1 (255) while the setup left no trace; `setupLeftTrace`
+// says whether it did, where a test can tell. A run that ended 0 is never
+// such a run: that is the program's own outcome, and a test must see it.
+//
+// Every run of the installer program goes by this rule where the bench starts
+// it (the program never ends with 1 itself): one that Wine failed to start is
+// repeated once, alone, and the test's output says so in a line starting
+// "wine failed to start the program; repeated once".
 bool wineFailedToStart(const Outcome& outcome, bool setupLeftTrace = true);
 
-// Runs `run(i)` again, alone, once for each outcome that Wine failed to start,
+// For what only the test can tell, whether the setup left its trace, and for
+// other programs than the installer: runs `run(i)` again, alone, once for
+// each outcome that Wine failed to start and that was not repeated already,
 // and says so; `setupRan(i)` tells whether run i's setup left its trace.
 void repeatRunsWineFailed(std::vector<Outcome>& outcomes,
                           const std::function<Outcome(std::size_t)>& run,
@@ -108,13 +118,36 @@ class Bench {
     std::vector<std::string> processesLeft() const;
 
   private:
-    Outcome spawn(std::vector<std::string> argv,
+    // Starts `argv` and, for a run of the installer that Wine failed to
+    // start, starts it once more, alone.
+    Outcome spawn(const std::vector<std::string>& argv,
                   const std::map<std::string, std::string>& environment,
                   ErrStream errStream = ErrStream::kCaptured,
                   const std::function<bool()>& killWhen = {}, int signal = 9) const;
+    Outcome spawnOnce(std::vector<std::string> argv,
+                      const std::map<std::string, std::string>& environment, ErrStream errStream,
+                      const std::function<bool()>& killWhen, int signal) const;
 
     Target target_;
     std::string dir_;
+    // Runs of the installer share it; a repeated one waits to hold it alone.
+    mutable std::shared_timed_mutex installerRuns_;
+};
+
+// The bench's folder as a share, \\qixsrv\<folder>, which Wine serves from
+// its dosdevices\unc, for as long as this lives.
+class Share {
+  public:
+    explicit Share(const Bench& bench);
+    ~Share();
+    Share(const Share&) = delete;
+    Share& operator=(const Share&) = delete;
+
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string link_;
+    std::string path_;
 };
 
 // Whether reg said that the key or value it was given is not there.

@@ -44,6 +44,23 @@ class Run : public WindowsRunTest {
 
     std::string recorded() const { return readFile(record); }
 
+    // Wine's 8.3 name of `name` in the test's folder, as dir /x shows it.
+    std::string shortName(const std::string& name) const {
+        std::istringstream listing(bench.runInCmd("dir /x " + win("")).out);
+        for (std::string line; std::getline(listing, line);) {
+            std::string tail = " " + name + "\r";
+            if (line.size() > tail.size() &&
+                line.compare(line.size() - tail.size(), tail.size(), tail) == 0) {
+                std::istringstream words(line.substr(0, line.size() - tail.size()));
+                std::string word;
+                while (words >> word) {
+                }
+                return word;
+            }
+        }
+        return name;
+    }
+
   private:
     int logSources_ = 0;
 };
@@ -547,17 +564,59 @@ TEST_F(Run, LinksAreNeitherReadNorDeletedThrough) {
     EXPECT_EQ("not the setup's\n", readFile(secret));
     EXPECT_TRUE(fs::is_symlink(linuxLog) && fs::is_symlink(linuxLog + ".ready"));
 
-    // The record: a link to a file, and one to nothing, which is not created.
+    // The record: a link to a file, one to nothing, a link among the folders
+    // on the way, and what Wine names by another final path, an 8.3 name and
+    // a share. Each is refused, and nothing is made where it leads.
     fs::create_symlink(secret, linux("runs.log"));
     fs::create_symlink(linux("nothing.log"), linux("none.log"));
-    for (const char* name : {"runs.log", "none.log"}) {
-        Outcome refused = install({"/D=" + win("app2"), "/LOG=" + win(name)});
-        EXPECT_EQ(255, refused.exitCode) << name;
-        EXPECT_EQ(bench.lines("Can not write log " + win(name) + "\n"), refused.err);
+    fs::create_directory(linux("target"));
+    fs::create_directory_symlink(linux("target"), linux("ldir"));
+    fs::create_directory(linux("longfoldername"));
+    std::string shortFolder = shortName("longfoldername");
+    ASSERT_NE("longfoldername", shortFolder) << "set-up: dir /x showed no 8.3 name";
+    Share share(bench);
+    struct Refused {
+        std::string log;
+        std::string made;  // what the refusal must not leave, on the Linux side
+    } rows[] = {
+        {win("runs.log"), ""},
+        {win("none.log"), linux("nothing.log")},
+        {win("ldir\\rec.txt"), linux("target/rec.txt")},
+        {win(shortFolder) + "\\rec.txt", linux("longfoldername/rec.txt")},
+        {share.path() + "\\rec.txt", linux("rec.txt")},
+    };
+    for (const Refused& row : rows) {
+        Outcome refused = install({"/D=" + win("app2"), "/LOG=" + row.log});
+        EXPECT_EQ(255, refused.exitCode) << row.log;
+        EXPECT_EQ(bench.lines("Can not write log " + row.log + "\n"), refused.err);
+        EXPECT_FALSE(!row.made.empty() && exists(row.made)) << row.made;
     }
     EXPECT_EQ("not the setup's\n", readFile(secret));
-    EXPECT_FALSE(exists(linux("nothing.log")));
     EXPECT_FALSE(exists(linux("app2")));
+}
+
+// While a run keeps its record open, nobody can delete it: at the end the
+// file holds the run's whole record.
+TEST_F(Run, RecordDeletedDuringTheRunStaysWhole) {
+    Outcome outcome;
+    std::atomic<bool> ended{false};
+    std::thread run([&] {
+        outcome = install({"/D=" + win("app"), "/LOG=" + win("runs.log")},
+                          {{"QIX_SETUP_WAIT_FOR", win("go")}});
+        ended = true;
+    });
+    for (int i = 0; i < 1200 && !exists(record) && !ended; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    Outcome deleted = bench.runInCmd("del " + win("runs.log"));
+    bench.writeFile("go", "");
+    run.join();
+    EXPECT_EQ(0, outcome.exitCode) << describe(outcome);
+    EXPECT_EQ("", outcome.out + outcome.err);
+    std::string runs = readFile(linux("runs.log"));
+    std::regex whole("^[^\r]* UTC started: [^\r]*\r\n[^\r]* UTC exit code 0\r\n$");
+    EXPECT_TRUE(std::regex_match(runs, whole))
+        << "the record: " << runs << "\ndel: " << describe(deleted);
 }
 
 // A run whose error stream stalls never keeps another run appending to the
@@ -622,41 +681,88 @@ TEST_F(Run, RecordWithoutTemporaryFolderStaysWhole) {
     EXPECT_EQ(" UTC exit code -1\r\n", runs.substr(runs.find(" UTC", last))) << runs.substr(last);
 }
 
+// Another process that holds the lock runs take on the record `name` in the
+// bench's folder, from when it took it until release() (60 s at most).
+class LockHolder {
+  public:
+    LockHolder(const Bench& bench, const std::string& name) : bench_(bench) {
+        std::string holder = bench.dir() + "/holder.exe";
+        fs::copy_file(std::string(QIX_WINDOWS_BUILD_DIR) + "/test_setup.exe", holder);
+        std::vector<std::string> line{holder, "--lock", win(name), win("locked"), win("release")};
+        thread_ = std::thread([this, line] {
+            try {
+                outcome_ = bench_.runUnderWine(line);
+                if (!took() && wineFailedToStart(outcome_)) {
+                    outcome_ = bench_.runUnderWine(line);
+                }
+            } catch (const std::exception& error) {
+                outcome_.err = error.what();
+            }
+            holding_ = false;
+        });
+        while (!took() && holding_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    ~LockHolder() { release(); }
+
+    bool took() const { return exists(bench_.dir() + "/locked"); }
+    bool holds() const { return holding_; }
+
+    // Lets go of the lock; how the holder ended.
+    const Outcome& release() {
+        if (thread_.joinable()) {
+            bench_.writeFile("release", "");
+            thread_.join();
+        }
+        return outcome_;
+    }
+
+  private:
+    std::string win(const std::string& name) const {
+        return bench_.hostPath(bench_.dir() + "/" + name);
+    }
+
+    const Bench& bench_;
+    std::atomic<bool> holding_{true};
+    Outcome outcome_;
+    std::thread thread_;
+};
+
 // Ctrl+C ends the run at once with -1, also while another process holds the
 // record's lock; the record then gets no closing line.
 TEST_F(Run, InterruptNeverWaitsForTheRecordsLock) {
-    std::string holder = linux("holder.exe");
-    fs::copy_file(std::string(QIX_WINDOWS_BUILD_DIR) + "/test_setup.exe", holder);
-    std::atomic<bool> held{true};
-    Outcome holding;
-    std::thread lock([&] {
-        auto hold = [&] {
-            return bench.runUnderWine(
-                {holder, "--lock", win("runs.log"), win("locked"), win("release")});
-        };
-        holding = hold();
-        if (!exists(linux("locked")) && wineFailedToStart(holding)) {
-            holding = hold();
-        }
-        held = false;
-    });
-    while (!exists(linux("locked")) && held) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (!exists(linux("locked"))) {
-        lock.join();
-        FAIL() << "set-up: the holder never took the lock: " << describe(holding);
-    }
+    LockHolder holder(bench, "runs.log");
+    ASSERT_TRUE(holder.took()) << "set-up: the holder never took the lock: "
+                               << describe(holder.release());
     Outcome interrupted = bench.runKilledWhen(
         {setup, "/D=" + win("app"), "/LOG=" + win("runs.log")},
         {{"QIX_SETUP_RECORD", win("record.txt")}, {"QIX_SETUP_SLEEP_MS", "30000"}},
         [&] { return exists(record); }, SIGINT);
-    bool heldAtTheEnd = held;
-    bench.writeFile("release", "");
-    lock.join();
+    bool heldAtTheEnd = holder.holds();
+    holder.release();
     EXPECT_TRUE(heldAtTheEnd) << "the run waited for the lock";
     EXPECT_EQ(255, interrupted.exitCode) << describe(interrupted);
     EXPECT_EQ("", readFile(linux("runs.log")));
+}
+
+// A stranger that keeps the record's lock never keeps a run waiting past its
+// time: the run ends without its record, and fails.
+TEST_F(Run, RecordLockedByAStrangerFailsTheRunWithoutWaiting) {
+    LockHolder holder(bench, "runs.log");
+    ASSERT_TRUE(holder.took()) << "set-up: the holder never took the lock: "
+                               << describe(holder.release());
+    Outcome outcome = install({"/D=" + win("app"), "/TIMEOUT=2", "/LOG=" + win("runs.log")});
+    bool heldAtTheEnd = holder.holds();
+    holder.release();
+    EXPECT_TRUE(heldAtTheEnd) << "the run waited for the lock";
+    EXPECT_EQ(255, outcome.exitCode) << describe(outcome);
+    std::string line = bench.lines("Can not write log " + win("runs.log") + "\n");
+    EXPECT_EQ(line,
+              outcome.err.substr(outcome.err.size() - std::min(line.size(), outcome.err.size())))
+        << outcome.err;
+    EXPECT_EQ("", readFile(linux("runs.log")));
+    EXPECT_EQ(Names{}, listDir(linux("app")));
 }
 
 TEST_F(Run, ExitCodeFollowsSetupStatusAndLog) {
@@ -664,6 +770,7 @@ TEST_F(Run, ExitCodeFollowsSetupStatusAndLog) {
         Environment environment;
         int exitCode;
         std::string err;
+        std::string out = "";
     } cases[] = {
         {{}, 0, ""},
         {{{"QIX_SETUP_EXIT", "3"}}, 255, ""},
@@ -679,6 +786,10 @@ TEST_F(Run, ExitCodeFollowsSetupStatusAndLog) {
         {withLog("note\n", {{"MSI", "1"}}), 1603 & 0xFF, "note\n"},
         {{{"MSI", "1"}}, 0, ""},
         {{{"QIX_SETUP_EXIT", "3010"}}, 255, ""},
+        // The setup runs on the program's console: what it prints itself
+        // appears there, ahead of its relayed log.
+        {withLog("note\n", {{"QIX_SETUP_SAY", "said"}}), 255, "setup error: said\nnote\n",
+         "said\n"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> options{"/D=" + win("app")};
@@ -688,6 +799,7 @@ TEST_F(Run, ExitCodeFollowsSetupStatusAndLog) {
         Outcome outcome = install(options, c.environment);
         EXPECT_EQ(c.exitCode, outcome.exitCode) << c.err;
         EXPECT_EQ(bench.lines(c.err), outcome.err);
+        EXPECT_EQ(bench.lines(c.out), outcome.out);
         EXPECT_EQ(Names{}, listDir(linux("app")));
     }
 }

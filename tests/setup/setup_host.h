@@ -24,6 +24,34 @@ inline std::string utf8(const wchar_t* wide) {
 inline std::string rawCommandLine(int, char**) {
     return utf8(GetCommandLineW());
 }
+
+// A self-extracting wrapper written with narrow calls: it converts its line
+// to the ANSI code page, puts the inner setup's path in place of its own,
+// starts that with CreateProcessA and returns its exit code.
+inline int runWrapped(const std::string& inner) {
+    std::wstring line = GetCommandLineW();
+    std::wstring::size_type own =
+        line.compare(0, 1, L"\"") == 0 ? line.find(L'"', 1) + 1 : line.find(L' ');
+    std::wstring rest = own == 0 || own > line.size() ? L"" : line.substr(own);
+    int size = WideCharToMultiByte(CP_ACP, 0, rest.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string narrow(size > 0 ? size : 1, '\0');
+    WideCharToMultiByte(CP_ACP, 0, rest.c_str(), -1, &narrow[0], size, nullptr, nullptr);
+    narrow.pop_back();
+    std::string command = "\"" + inner + "\"" + narrow;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(inner.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return 2;
+    }
+    DWORD code = 2;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
 #endif
 
 inline void sleepMilliseconds(unsigned milliseconds) {

@@ -20,6 +20,11 @@
 //   QIX_SETUP_DONE     file created just before exiting, after the pause
 //   QIX_SETUP_WAIT_FOR once its command line is recorded, waits (up to 60 s)
 //                      until this file exists
+//   QIX_SETUP_SAY      text it prints on its standard output, and after
+//                      "setup error: " on its standard error, as it starts
+//   QIX_SETUP_WRAP     (Unicode setup only) the path of a setup without
+//                      Unicode that it hands its line on to, as a wrapper
+//                      would: through the ANSI code page (runWrapped)
 // Run as "--lock <file> <locked> <release>" it holds the lock runs take on a
 // run's record, creates <locked>, and lets go once <release> exists (60 s at
 // most).
@@ -62,8 +67,9 @@ void waitFor(const std::string& path) {
 
 int run(int argc, char** argv) {
     if (argc == 5 && std::string(argv[1]) == "--lock") {
+        // Not 1, which Wine gives a process it failed to start.
         if (!lockRecord(argv[2])) {
-            return 1;
+            return 2;
         }
         writeFile(argv[3], "");
         waitFor(argv[4]);
@@ -85,6 +91,12 @@ int run(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--sleep") {
         sleepMilliseconds(static_cast<unsigned>(std::atoi(argv[2])));
         return 0;
+    }
+    std::string say = environment("QIX_SETUP_SAY", "");
+    if (!say.empty()) {
+        std::printf("%s\n", say.c_str());
+        std::fprintf(stderr, "setup error: %s\n", say.c_str());
+        std::fflush(stdout);
     }
     std::string raw = rawCommandLine(argc, argv);
     std::string record = environment("QIX_SETUP_RECORD", "");
@@ -136,9 +148,13 @@ int run(int argc, char** argv) {
     return std::atoi(environment("QIX_SETUP_EXIT", "0").c_str());
 }
 
-#if defined(_WIN32) && !defined(QIX_ANSI_SETUP)
+#if defined(_WIN32) && !defined(QIX_ANSI_SETUP) && !defined(QIX_NARROW_MAIN_SETUP)
 // A Unicode setup: it imports only the wide readers of its command line.
 int wmain(int argc, wchar_t** wide) {
+    std::string inner = environment("QIX_SETUP_WRAP", "");
+    if (!inner.empty()) {
+        return runWrapped(inner);
+    }
     std::vector<std::string> arguments(static_cast<std::size_t>(argc));
     std::vector<char*> argv;
     for (int i = 0; i < argc; ++i) {
@@ -148,6 +164,8 @@ int wmain(int argc, wchar_t** wide) {
     return run(argc, argv.data());
 }
 #else
+// Also a setup that reads its line in UTF-16 but has the run-time's narrow
+// main: it imports narrow readers too.
 int main(int argc, char** argv) {
     return run(argc, argv);
 }
