@@ -38,6 +38,10 @@ TEST(Declaration, ReadsEveryKindOfRecord) {
     EXPECT_EQ(d.records[4].kind, check::Kind::kWritten);
     EXPECT_EQ(d.records[5].kind, check::Kind::kRegistry);
     EXPECT_EQ(d.records[5].view, 32);
+    // A last record without a line feed is read all the same.
+    ASSERT_TRUE(check::parseDeclaration("qix-declaration 1\nfolder\t\t$INSTDIR\\a", d, error));
+    ASSERT_EQ(d.records.size(), 1u);
+    EXPECT_EQ(d.records[0].path, "$INSTDIR\\a");
     // Read again into the same declaration: its records, not twice.
     ASSERT_TRUE(check::parseDeclaration("qix-declaration 1\nfolder\t\t$INSTDIR\n", d, error));
     EXPECT_EQ(d.records.size(), 1u);

@@ -27,6 +27,8 @@ TEST(Judge, ExpandsDeclaredPaths) {
         {"x\\a$", {"x\\a$"}},
         {"x\\$DESKTOPS", {"x\\*"}},  // another variable, not $DESKTOP
         {"x\\$DESKTOPz", {"x\\*"}},
+        {"x\\$Zone\\a", {"x\\*\\a"}},  // 'Z' and 'z' belong to a name too
+        {"x\\$ZONE_z9.ini", {"x\\*.ini"}},
         {"x\\${P}.ini", {"x\\*.ini"}},
         {"x\\a$(L)b$0", {"x\\a*b*"}},
         {"x\\a$-b$~c", {"x\\a$-b$~c"}},  // no variable starts there

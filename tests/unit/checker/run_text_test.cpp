@@ -45,6 +45,9 @@ TEST(RunText, TellsARestartFromAFailure) {
         {"Zev: the prerequisite ended with exit code 3\nZev: the installation into C:\\Z needs a "
          "restart to complete",
          false, false},
+        {"Zev: the installation into C:\\Z needs a restart to complete\nZev: Die Installation in "
+         "C:\\Z wird erst nach einem Neustart vollst\xC3\xA4ndig",
+         true, false},
         {"", false, false},
         {"x", false, false},
         {"\nZev: the installation into C:\\Z needs a restart to complete", false, false},
