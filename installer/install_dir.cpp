@@ -119,7 +119,40 @@ bool namesPlainDirectory(const std::string& directory, bool ansiSetup) {
 }
 
 bool createDirectory(const std::string& directory) {
-    return platform::makeDirectory(directory);
+    const std::vector<std::string> chain = platform::directoryChain(directory);
+    std::vector<std::string> created;
+    // Another run may make a directory between the look and the making.
+    auto stand = [&created](const std::string& path) {
+        if (platform::isDirectory(path)) {
+            return true;
+        }
+        if (platform::makeOneDirectory(path)) {
+            created.push_back(path);
+            return true;
+        }
+        return platform::isDirectory(path);
+    };
+    // Another run removes what it made when its own chain fails: a directory
+    // found standing and gone under this walk sends it back to the top, a
+    // few times.
+    bool whole = false;
+    bool parentGone = true;
+    for (int walk = 0; walk < 5 && !whole && parentGone; ++walk) {
+        std::size_t standing = 0;
+        while (standing < chain.size() && stand(chain[standing])) {
+            ++standing;
+        }
+        // The last once more: found standing, it may be one another run made
+        // and has removed since.
+        whole = standing == chain.size() && (chain.empty() || platform::isDirectory(chain.back()));
+        parentGone = !whole && standing > 0 && !platform::isDirectory(chain[standing - 1]);
+    }
+    // Only what this call made, innermost first; a directory another run has
+    // put something in meanwhile is not empty and stays.
+    for (auto made = created.rbegin(); !whole && made != created.rend(); ++made) {
+        platform::removeEmptyDirectory(*made);
+    }
+    return whole;
 }
 
 std::string uniqueFileName(std::string directory, const std::string& prefix,

@@ -81,15 +81,21 @@ std::string withExeEnding(std::string path);
 // ANSI code page) or holds a component that Windows would rename is refused
 // before anything is created. On success the directory uses '\' throughout.
 // On failure writes one message to `err` and returns false; a failed creation
-// leaves none of the directories it made (see platform::makeDirectory), while
+// leaves none of the directories it made (see createDirectory), while
 // a directory that fails a later check stays, with its parents.
 bool resolveInstallDir(std::string& directory, std::ostream& err, bool ansiSetup = false);
 
 // The Program Files folder followed by "/Quenvarton AG/Zev/".
 std::string defaultInstallDir();
 
-// Creates the directory with every missing parent, as platform::makeDirectory
-// does. True when the whole chain exists as directories at the end.
+// Creates the directory with every missing parent, from the outermost
+// component of platform::directoryChain inwards. The first that cannot be
+// made ends the call with false, after removing again the directories this
+// call made, innermost first, each only while it is empty: one another run
+// has put something in meanwhile stays. A directory found standing that
+// vanishes under the walk (another run removing what it made) starts the
+// walk over, a few times. True when the whole chain stands as directories at
+// the end, which changes nothing where it already did.
 bool createDirectory(const std::string& directory);
 
 // True when a new file can be created in the directory and written.

@@ -5,7 +5,7 @@
 //
 // Text is UTF-8 throughout: on Windows every call converts it to UTF-16 and
 // back, whatever code page the process has, so no name is ever changed by a
-// code page on the way. Every file operation here but makeDirectory reaches
+// code page on the way. Every file operation here but makeOneDirectory reaches
 // paths of any length, past the 260 characters of the narrow Windows calls
 // included.
 #pragma once
@@ -97,19 +97,24 @@ bool readsAnsiCommandLine(const std::string& program);
 // True when the file-status query succeeds, that is a file or directory is there.
 bool pathIsPresent(const std::string& path);
 
-// Creates the directory with every missing parent. From the outermost
-// component inwards, each one that is not yet a directory is created; the
-// first that cannot be ends the call with false, after removing again the
-// directories this call created, innermost first, each only while it is
-// empty: one another run has put something in meanwhile stays. A directory
-// found standing that vanishes under the walk (another run removing what it
-// made) starts the walk over, a few times. True when the whole chain stands
-// as directories at the end, which changes nothing where it already did.
+// The directories that make up a path, outermost first, each as a whole
+// path, the root (C:\, \\server\share\, /) included where the path has one.
 // Windows takes '/' and '\' alike as separators, POSIX '/' only, as its
 // file-status query does. "." and ".." are resolved on the text first, as
-// Windows resolves them, so no component that ".." cancels is ever created.
-// Nothing is reported: the program writes its own message.
-bool makeDirectory(const std::string& path);
+// Windows resolves them, so no component that ".." cancels is ever made.
+std::vector<std::string> directoryChain(const std::string& path);
+
+// True when a directory stands at the path.
+bool isDirectory(const std::string& path);
+
+// Creates one directory in a parent that stands; false when it cannot.
+// Nothing is reported: the program writes its own message. Unlike the other
+// file operations here, Windows needs its long-path policy past 248
+// characters.
+bool makeOneDirectory(const std::string& path);
+
+// Removes a directory, only while it is empty.
+void removeEmptyDirectory(const std::string& path);
 
 // True when the environment holds a variable of that name, also one with an
 // empty value (on Windows the name's letter case does not matter).

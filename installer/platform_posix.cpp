@@ -232,24 +232,6 @@ std::vector<std::string> argumentsAfterProgram(const std::string& commandLine) {
     }
 }
 
-bool isDirectory(const std::string& path) {
-    struct stat status;
-    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-// Makes `path` stand as a directory, noting in `created` when this call made
-// it; false when it cannot, also when another run did not make it meanwhile.
-bool standAsDirectory(const std::string& path, std::vector<std::string>& created) {
-    if (isDirectory(path)) {
-        return true;
-    }
-    if (mkdir(path.c_str(), 0777) == 0) {
-        created.push_back(path);
-        return true;
-    }
-    return isDirectory(path);
-}
-
 FileResult fileResult(int error) {
     return error == ENOENT || error == ENOTDIR ? FileResult::kMissing : FileResult::kFailed;
 }
@@ -345,7 +327,7 @@ bool pathIsPresent(const std::string& path) {
     return stat(path.c_str(), &status) == 0;
 }
 
-bool makeDirectory(const std::string& path) {
+std::vector<std::string> directoryChain(const std::string& path) {
     // The name ends at its first zero byte, as every call given it would end it.
     const std::string name = path.c_str();
     const bool absolute = !name.empty() && name[0] == '/';
@@ -366,33 +348,28 @@ bool makeDirectory(const std::string& path) {
     }
     std::vector<std::string> chain;
     std::string prefix = absolute ? "/" : "";
+    if (absolute) {
+        chain.push_back(prefix);
+    }
     for (const std::string& component : components) {
         prefix += component;
         chain.push_back(prefix);
         prefix += '/';
     }
-    // Another run removes what it made when its own chain fails: a folder
-    // found standing and gone under this walk sends it back to the top, a
-    // few times.
-    std::vector<std::string> created;
-    bool whole = false;
-    bool parentGone = true;
-    for (int walk = 0; walk < 5 && !whole && parentGone; ++walk) {
-        std::size_t standing = 0;
-        while (standing < chain.size() && standAsDirectory(chain[standing], created)) {
-            ++standing;
-        }
-        // The last once more: found standing, it may be one another run made
-        // and has removed since.
-        whole = standing == chain.size() && (chain.empty() || isDirectory(chain.back()));
-        parentGone = !whole && standing > 0 && !isDirectory(chain[standing - 1]);
-    }
-    // Only what this call made, innermost first; a folder another run has
-    // put something in meanwhile is not empty and stays.
-    for (auto made = created.rbegin(); !whole && made != created.rend(); ++made) {
-        rmdir(made->c_str());
-    }
-    return whole;
+    return chain;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool makeOneDirectory(const std::string& path) {
+    return mkdir(path.c_str(), 0777) == 0;
+}
+
+void removeEmptyDirectory(const std::string& path) {
+    rmdir(path.c_str());
 }
 
 bool hasEnvironmentVariable(const std::string& name) {

@@ -215,11 +215,6 @@ bool pathIsPresent(const std::string& path) {
 
 namespace {
 
-bool isDirectoryAt(const std::wstring& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Where the first component below the root of a full path starts: after
 // "C:\", "\\server\share\" or "\\?\C:\"; npos when there is none.
 std::wstring::size_type belowRoot(const std::wstring& full) {
@@ -231,61 +226,45 @@ std::wstring::size_type belowRoot(const std::wstring& full) {
     return at;
 }
 
-// Makes `path` stand as a directory, noting in `created` when this call made
-// it; false when it cannot, also when another run did not make it meanwhile.
-bool standAsDirectory(const std::wstring& path, std::vector<std::wstring>& created) {
-    if (isDirectoryAt(path)) {
-        return true;
-    }
-    // The program reports failures itself, in one message of its own.
-    wxLogNull quiet;
-    if (wxFileName::Mkdir(wxString(path.c_str()), 511)) {
-        created.push_back(path);
-        return true;
-    }
-    return isDirectoryAt(path);
-}
-
 }  // namespace
 
-bool makeDirectory(const std::string& path) {
+std::vector<std::string> directoryChain(const std::string& path) {
     // Resolved first: created component by component as typed, "a\..\b"
     // would leave an empty "a" beside "b".
     std::wstring full = fullPath(path);
     std::wstring::size_type start = full.empty() ? std::wstring::npos : belowRoot(full);
     if (start == std::wstring::npos) {
-        return !full.empty() && isDirectoryAt(full);
+        return {full.empty() ? path : toUtf8(full)};
     }
-    std::vector<std::wstring> chain;
+    std::vector<std::string> chain{toUtf8(full.substr(0, start))};
     for (std::wstring::size_type at = start; at < full.size();) {
         std::wstring::size_type end = std::min(full.find(L'\\', at), full.size());
         if (end > at) {
-            chain.push_back(full.substr(0, end));
+            chain.push_back(toUtf8(full.substr(0, end)));
         }
         at = end + 1;
     }
-    // Another run removes what it made when its own chain fails: a folder
-    // found standing and gone under this walk sends it back to the top, a
-    // few times.
-    std::vector<std::wstring> created;
-    bool whole = false;
-    bool parentGone = true;
-    for (int walk = 0; walk < 5 && !whole && parentGone; ++walk) {
-        std::size_t standing = 0;
-        while (standing < chain.size() && standAsDirectory(chain[standing], created)) {
-            ++standing;
-        }
-        // The last once more: found standing, it may be one another run made
-        // and has removed since.
-        whole = standing == chain.size() && (chain.empty() || isDirectoryAt(chain.back()));
-        parentGone = !whole && standing > 0 && !isDirectoryAt(chain[standing - 1]);
+    return chain;
+}
+
+bool isDirectory(const std::string& path) {
+    std::wstring wide = longPath(path);
+    DWORD attributes = wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool makeOneDirectory(const std::string& path) {
+    std::wstring full = fullPath(path);
+    // The program reports failures itself, in one message of its own.
+    wxLogNull quiet;
+    return !full.empty() && wxFileName::Mkdir(wxString(full.c_str()), 511);
+}
+
+void removeEmptyDirectory(const std::string& path) {
+    std::wstring wide = longPath(path);
+    if (!wide.empty()) {
+        RemoveDirectoryW(wide.c_str());
     }
-    // Only what this call made, innermost first; a folder another run has
-    // put something in meanwhile is not empty and stays.
-    for (auto made = created.rbegin(); !whole && made != created.rend(); ++made) {
-        RemoveDirectoryW(made->c_str());
-    }
-    return whole;
 }
 
 bool hasEnvironmentVariable(const std::string& name) {

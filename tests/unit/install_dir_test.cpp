@@ -1,6 +1,9 @@
 #include "install_dir.h"
 #include "setup_command.h"
 
+#include <sys/stat.h>
+
+#include <climits>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -260,6 +263,45 @@ TEST(InstallDir, ExeEndingSamples) {
     for (const Case& c : cases) {
         EXPECT_EQ(c.completed, withExeEnding(c.path)) << c.path;
     }
+}
+
+// Directories are made as Windows makes them: open to everyone the umask
+// allows, relative ones from the current directory.
+TEST(InstallDir, MadeDirectoriesTakeTheUmaskAndTheCurrentDirectory) {
+    TempDir temp;
+    mode_t mask = umask(022);
+    std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(temp.path());
+    EXPECT_TRUE(createDirectory("rel/sub"));
+    // Names that sort before ".." are names like any other.
+    EXPECT_TRUE(createDirectory("+data/-x"));
+    EXPECT_TRUE(std::filesystem::is_directory("+data/-x"));
+    // Dots resolved first: what ".." cancels is never made.
+    EXPECT_TRUE(createDirectory("dots/./../x"));
+    // A relative path keeps the ".." it starts with.
+    std::filesystem::create_directory("sub");
+    std::filesystem::current_path("sub");
+    EXPECT_TRUE(createDirectory("../up"));
+    std::filesystem::current_path(temp.path());
+    EXPECT_FALSE(std::filesystem::exists("dots"));
+    EXPECT_TRUE(std::filesystem::is_directory("x"));
+    EXPECT_TRUE(std::filesystem::is_directory("up"));
+    std::filesystem::current_path(previous);
+    umask(mask);
+    struct stat status;
+    ASSERT_EQ(0, stat((temp.path() + "/rel/sub").c_str(), &status));
+    EXPECT_EQ(0755u, status.st_mode & 0777u);
+}
+
+// A chain that cannot be made in full leaves none of the folders made on the
+// way, and what stood before stays.
+TEST(InstallDir, FailedChainLeavesNothingItMade) {
+    TempDir temp;
+    std::filesystem::create_directory(temp.path() + "/kept");
+    std::string tooLong(NAME_MAX + 1, 'n');
+    EXPECT_FALSE(createDirectory(temp.path() + "/kept/a/b/" + tooLong + "/x"));
+    EXPECT_EQ(std::vector<std::string>{"kept"}, namesIn(temp.path()));
+    EXPECT_EQ(std::vector<std::string>{}, namesIn(temp.path() + "/kept"));
 }
 
 // Every missing parent is made; a file anywhere in the chain fails it.

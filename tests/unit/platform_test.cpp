@@ -4,11 +4,9 @@
 
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <climits>
 #include <filesystem>
 #include <fstream>
 
@@ -156,45 +154,6 @@ TEST(Platform, StartedProgramsEndWithTheirOwnStatus) {
     EXPECT_FALSE(std::filesystem::exists(temp.path() + "/copy"));
     EXPECT_LT(waiting, 200000) << "microseconds of processor time";
     EXPECT_EQ(descriptors, openDescriptors());
-}
-
-// Directories are made as Windows makes them: open to everyone the umask
-// allows, relative ones from the current directory.
-TEST(Platform, MadeDirectoriesTakeTheUmaskAndTheCurrentDirectory) {
-    TempDir temp;
-    mode_t mask = umask(022);
-    std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(temp.path());
-    EXPECT_TRUE(platform::makeDirectory("rel/sub"));
-    // Names that sort before ".." are names like any other.
-    EXPECT_TRUE(platform::makeDirectory("+data/-x"));
-    EXPECT_TRUE(std::filesystem::is_directory("+data/-x"));
-    // Dots resolved first: what ".." cancels is never made.
-    EXPECT_TRUE(platform::makeDirectory("dots/./../x"));
-    // A relative path keeps the ".." it starts with.
-    std::filesystem::create_directory("sub");
-    std::filesystem::current_path("sub");
-    EXPECT_TRUE(platform::makeDirectory("../up"));
-    std::filesystem::current_path(temp.path());
-    EXPECT_FALSE(std::filesystem::exists("dots"));
-    EXPECT_TRUE(std::filesystem::is_directory("x"));
-    EXPECT_TRUE(std::filesystem::is_directory("up"));
-    std::filesystem::current_path(previous);
-    umask(mask);
-    struct stat status;
-    ASSERT_EQ(0, stat((temp.path() + "/rel/sub").c_str(), &status));
-    EXPECT_EQ(0755u, status.st_mode & 0777u);
-}
-
-// A chain that cannot be made in full leaves none of the folders made on the
-// way, and what stood before stays.
-TEST(Platform, FailedChainLeavesNothingItMade) {
-    TempDir temp;
-    std::filesystem::create_directory(temp.path() + "/kept");
-    std::string tooLong(NAME_MAX + 1, 'n');
-    EXPECT_FALSE(platform::makeDirectory(temp.path() + "/kept/a/b/" + tooLong + "/x"));
-    EXPECT_EQ(std::vector<std::string>{"kept"}, namesIn(temp.path()));
-    EXPECT_EQ(std::vector<std::string>{}, namesIn(temp.path() + "/kept"));
 }
 
 // A released tree leaves what the setup started running; one not released
