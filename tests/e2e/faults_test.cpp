@@ -238,12 +238,9 @@ TEST_F(Fault, NonLatinDirectoryIsCreatedAndPassedIntact) {
         {bench.program(), share.path() + "\\setup.exe", "on share", ""},
     };
     for (const Case& c : cases) {
-        Outcome outcome;
-        double seconds = secondsOf([&] {
-            outcome = bench.runUnderWine({c.program, c.setup, "/D=" + win(c.name)},
-                                         {{"QIX_SETUP_RECORD", win("record.txt")}});
-        });
-        EXPECT_LT(seconds, kMarkerWaitSeconds) << c.setup << ": the marker was not found at once";
+        // A name the ANSI code page lacks ends 0 only with the marker found.
+        Outcome outcome = bench.runUnderWine({c.program, c.setup, "/D=" + win(c.name)},
+                                             {{"QIX_SETUP_RECORD", win("record.txt")}});
         EXPECT_EQ(0, outcome.exitCode) << describe(outcome);
         EXPECT_TRUE(fs::is_directory(linux(c.name))) << c.name;
         EXPECT_EQ(c.received.empty() ? win(c.name) : c.received,

@@ -729,40 +729,30 @@ class LockHolder {
     std::thread thread_;
 };
 
-// Ctrl+C ends the run at once with -1, also while another process holds the
-// record's lock; the record then gets no closing line.
-TEST_F(Run, InterruptNeverWaitsForTheRecordsLock) {
+// Another process that keeps the record's lock never keeps a run waiting:
+// an ended run fails without its record, after its bounded wait, and Ctrl+C
+// ends a run at once; neither appends anything.
+TEST_F(Run, RecordLockedByAStrangerKeepsNoRunWaiting) {
     LockHolder holder(bench, "runs.log");
     ASSERT_TRUE(holder.took()) << "set-up: the holder never took the lock: "
                                << describe(holder.release());
+    Outcome ended = install({"/D=" + win("app"), "/TIMEOUT=2", "/LOG=" + win("runs.log")});
+    Names leftByTheEndedRun = listDir(linux("app"));
+    fs::remove(record);
     Outcome interrupted = bench.runKilledWhen(
         {setup, "/D=" + win("app"), "/LOG=" + win("runs.log")},
         {{"QIX_SETUP_RECORD", win("record.txt")}, {"QIX_SETUP_SLEEP_MS", "30000"}},
         [&] { return exists(record); }, SIGINT);
     bool heldAtTheEnd = holder.holds();
     holder.release();
-    EXPECT_TRUE(heldAtTheEnd) << "the run waited for the lock";
+    EXPECT_TRUE(heldAtTheEnd) << "a run waited for the lock";
+    EXPECT_EQ(255, ended.exitCode) << describe(ended);
+    std::string line = bench.lines("Can not write log " + win("runs.log") + "\n");
+    EXPECT_EQ(line, ended.err.substr(ended.err.size() - std::min(line.size(), ended.err.size())))
+        << ended.err;
     EXPECT_EQ(255, interrupted.exitCode) << describe(interrupted);
     EXPECT_EQ("", readFile(linux("runs.log")));
-}
-
-// A stranger that keeps the record's lock never keeps a run waiting past its
-// time: the run ends without its record, and fails.
-TEST_F(Run, RecordLockedByAStrangerFailsTheRunWithoutWaiting) {
-    LockHolder holder(bench, "runs.log");
-    ASSERT_TRUE(holder.took()) << "set-up: the holder never took the lock: "
-                               << describe(holder.release());
-    Outcome outcome = install({"/D=" + win("app"), "/TIMEOUT=2", "/LOG=" + win("runs.log")});
-    bool heldAtTheEnd = holder.holds();
-    holder.release();
-    EXPECT_TRUE(heldAtTheEnd) << "the run waited for the lock";
-    EXPECT_EQ(255, outcome.exitCode) << describe(outcome);
-    std::string line = bench.lines("Can not write log " + win("runs.log") + "\n");
-    EXPECT_EQ(line,
-              outcome.err.substr(outcome.err.size() - std::min(line.size(), outcome.err.size())))
-        << outcome.err;
-    EXPECT_EQ("", readFile(linux("runs.log")));
-    EXPECT_EQ(Names{}, listDir(linux("app")));
+    EXPECT_EQ(Names{}, leftByTheEndedRun);
 }
 
 TEST_F(Run, ExitCodeFollowsSetupStatusAndLog) {
